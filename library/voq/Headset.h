@@ -1,0 +1,390 @@
+// One connection to one headset: its serial port, everything learned from
+// the device, the signal model built from it, the caller's callbacks and the
+// optional background acquisition thread.
+//
+// The implementation is split by concern:
+//   Headset_Connection.cpp   construction, Init, Connect, Disconnect, CleanUp
+//   Headset_Messages.cpp     message sink, verbosity, time stamps, IssueMessage
+//   Headset_Blocks.cpp       block reading, packet dispatch, resync, flushing
+//   Headset_Commands.cpp     command transactions and the device commands
+//   Headset_Startup.cpp      the start-up sequence (Initialize)
+//   Headset_Responses.cpp    response processing
+//   Headset_Alarms.cpp       alarm processing and the alarm list
+//   Headset_Calibration.cpp  calibration memory: interpretation, files, writing
+//   Headset_Sources.cpp      source access, naming, aliases, matching
+//   Headset_Montage.cpp      channel grammar, montage and references
+//   Headset_Stages.cpp       the processing-stage cascade
+//   Headset_Samples.cpp      data and accelerometer packets, per-sample update
+//   Headset_Buffering.cpp    buffers, batches, waiting, background acquisition
+//   Headset_Info.cpp         firmware, battery and information strings
+//
+// Threads and locks: the caller's thread, and at most one background
+// acquisition thread.  `commandLock` is held for a whole command transaction;
+// `readLock` while one block is read and processed, around each command
+// write, and around every change of the sources, montage, references and
+// cascade made from outside the reading thread (so that a background
+// acquisition never sees them half-changed).  Order: command lock, then read
+// lock.  ReadLockGuard takes the read lock unless the calling thread already
+// holds it (packet processing may rebuild the sources while holding it).
+#ifndef VOQ_HEADSET_H
+#define VOQ_HEADSET_H
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "VOQ_API.h"
+#include "voq/Atomic.h"
+#include "voq/Channel.h"
+#include "voq/Error.h"
+#include "voq/ProcessingStage.h"
+#include "voq/Protocol.h"
+#include "voq/RingBuffer.h"
+#include "voq/SerialPort.h"
+#include "voq/Source.h"
+#include "voq/Text.h"
+#include "voq/Thread.h"
+#include "voq/Time.h"
+
+namespace VOQ {
+
+class Headset;
+
+// The background worker: reads blocks until asked to stop.
+class AcquisitionThread : public Thread {
+public:
+    explicit AcquisitionThread(Headset* owner) : headset(owner) {}
+    void* Run() override;
+    Headset* headset;
+};
+
+// Default message sink: the message and a newline on standard error.
+int Console(const char* message, int level);
+int Console(const std::string& message, int level);
+
+const double kReplyTimeout = 0.513;   // seconds per attempt
+const int kAttempts = 20;
+const size_t kMaxAlarms = 1000;
+
+class Headset {
+public:
+    // Connects at once unless `portName` is "deferred".
+    explicit Headset(const std::string& portName);
+    ~Headset();
+    Headset(const Headset&) = delete;
+    Headset& operator=(const Headset&) = delete;
+
+    // ----- Connection ------------------------------------------------------
+    void Init();
+    void Connect(std::string portName, bool initialize);
+    void Disconnect();
+    void CleanUp();
+    bool IsConnected() const { return port.IsOpenOrFake(); }
+    double SecondsSinceConnection() const;
+    std::string Port() const { return port.PortName(); }
+    bool IsBlueToothInitialized() const { return blueToothInitialized; }
+
+    // ----- Messages --------------------------------------------------------
+    void SetVerbosity(int level) { verbosity = level; }
+    int Verbosity() const { return verbosity; }
+    void SetMessageCallback(VOQ_MessageCallback callback) { messageCallback = callback; }
+    // True when a message of this level would reach the sink; build message
+    // texts only then.
+    bool WillShow(int level) const { return messageCallback.load() != nullptr && verbosity >= level; }
+    // Issues RelativeTimeStamp(-1) + ":  " + body at `level` when it shows.
+    void Message(int level, const std::string& body) const;
+    // A message that may carry an alarm code (>= 0: listed, prefixed).
+    void IssueMessage(const std::string& message, int level, int alarmCode);
+    std::string RelativeTimeStamp(double seconds) const;
+
+    // ----- Blocks ----------------------------------------------------------
+    bool TryToReadBlock();
+    int ReadBlock();
+    // Dispatches one packet of `available` bytes (its length byte may claim
+    // more); returns its length byte.
+    int DecodePacket(const uint8_t* packet, size_t available, double receptionTime);
+    bool Resynchronize();
+    size_t FlushData(double seconds);
+    int KillDataStream(bool wait);
+    void FeedFakeData(const char* bytes, size_t count);
+    // Testing hook: makes the port read from an internal fake-data queue.
+    void AttachFakeData();
+    // Seconds (PrecisionTime) when the last complete block arrived; -1 never.
+    double LastBlockTime() const { return lastBlockTime; }
+
+    // ----- Command transactions -------------------------------------------
+    bool Send(Command& command, double timeout, int attempts);
+    const uint8_t* Sign(Command& command);
+    void ForgetPending(int identifier, bool succeeded, bool rejected);
+    // Alarm path: stop waiting for the pending command without settling it.
+    void ForgetPendingUnsettled();
+    bool Echo(const std::string& message, double timeout = -1, int attempts = -1);
+    void UseOptionalCommandPrefix(bool use);
+
+    // ----- Device commands and start-up -------------------------------------
+    int QueryDeviceID();
+    int QuerySerialNumberAndSensorCount();
+    int QueryFirmwareRevisions();
+    int SetClock();
+    int ReadClock();
+    int StartBatteryMonitor();
+    int QuerySensorInfo();
+    int QueryImpedanceDriverMode();
+    int StartImpedanceDriver();
+    int StopImpedanceDriver();
+    int QueryAnalogResetMode();
+    int StartAnalogReset(bool wait);
+    int LockAnalogReset();
+    int ReleaseAnalogReset();
+    int QueryDataAcquisitionMode();
+    int StartDataAcquisition();
+    int StopDataAcquisition();
+    int QueryAcquisitionSettings();
+    int ConfigureAcquisitionSettings(unsigned short samplesPerSecond, unsigned short filterMode);
+    int QueryAccelerometerRate();
+    int SetAccelerometerRate(unsigned short rate);
+    int ChangeLEDs(unsigned short value);
+    int Shutdown();
+    int SelfTest();
+    void Initialize();
+
+    // Recorded identity and settings.
+    std::string HardwareModel() const;
+    std::string HardwareRevision() const;
+    uint32_t SensorCount() const { return uint32_t(sensorCount.load()); }
+    uint32_t SerialNumber() const { return serialNumber; }
+    double SamplingRate() const { return samplingRate; }
+    double AccelerometerRate() const { return accelerometerRate; }
+    int FilterMode() const { return filterMode; }
+    int DataAcquisitionMode() const { return dataAcquisitionMode; }
+    int ImpedanceDriverMode() const { return impedanceDriverMode; }
+    int AnalogResetMode() const { return analogResetMode; }
+    bool Ready() const { return readyFlag; }
+
+    // ----- Responses and alarms ---------------------------------------------
+    void ProcessResponse(const uint8_t* packet, size_t length, double receptionTime, double packetTime);
+    std::string NullTerminatedString(const char* data, size_t length) const;
+    void ProcessAlarm(const uint8_t* packet, size_t length, double receptionTime, double packetTime);
+    // The alarm's template filled with its parameters.
+    static std::string AlarmText(int code, const std::vector<unsigned>& parameters);
+    int GetAlarm(bool remove);
+    int NumberOfAlarms() const;
+    void ClearAlarms();
+
+    // ----- Calibration memory -----------------------------------------------
+    void InterpretCalibrationMemory(const uint8_t* bytes);
+    void FlashNewCMFLocation(SourceID::Code code, signed char layoutVersion);
+    void ForgetSources();
+    void DumpCalibrationMemoryToFile(const std::string& fileName, const std::string& format);
+    void ReadCalibrationMemoryFromFile(const std::string& fileName, const std::string& format);
+    void WriteCalibrationMemory(unsigned int firstPage);
+    bool WriteCalibrationMemoryPage(unsigned int page, const uint8_t* data);
+    const uint8_t* CalibrationMemory() const { return calibrationMemory.data(); }
+    int CalibrationLayoutVersion() const { return calibrationLayoutVersion; }
+
+    // ----- Sources and naming -----------------------------------------------
+    Source* GetSourceByIndex(unsigned int index, bool allSources);
+    unsigned int NumberOfMontageSources() const;
+    double ImpedanceCMF() const;
+    Source* MatchSource(const std::string& name, bool mustMatch);
+    Source* MatchSource(SourceID::Code code);
+    bool AddSourceAliases(const std::string& list);
+    bool RenameSource(const std::string& from, const std::string& to);
+    void UseNamingScheme(const std::string& scheme);
+    std::string SourceNames(uint16_t flags) const;
+    const std::vector<Source*>& Sources() const { return sources; }
+
+    // ----- Montage and references --------------------------------------------
+    Channel* ConstructChannel(std::string specification, bool autoSwap);
+    void ChooseChannels(const std::string& montageText, const std::string& reference, bool autoSwap);
+    void SetDefaultReference(const std::string& reference, bool autoSwap);
+    std::string SetTraditionalReference(bool autoSwap);
+    void AddChannelToMontage(const std::string& specification, bool autoSwap);
+    void AddChannelToMontage(Channel* channel);
+    void AddChannelToMontage(Source* source);
+    void ForgetMontage();
+    unsigned int NumberOfChannels() const;
+    // The output channels: the last stage's, else the montage.
+    const std::vector<Channel*>& OutputChannels() const;
+    Channel* GetChannelByIndex(unsigned int index);
+    Channel* GetChannelByName(const std::string& name, bool throwIfMissing);
+    std::string MontageString(bool full) const;
+    std::string FactoryReferenceString() const { return factoryReferenceName; }
+    std::string ReferenceString() const;
+
+    // ----- Processing stages -------------------------------------------------
+    ProcessingStage* AddProcessingStage(const std::string& name, VOQ_ProcessingStageCallback callback,
+                                        void* paramData, ProcessingStage* input);
+    ProcessingStage* MatchProcessingStage(const std::string& name, bool mustMatch);
+    ProcessingStage* GetProcessingStageByIndex(unsigned int index);
+    unsigned int NumberOfProcessingStages() const;
+    void ReallocateStageBuffers(ProcessingStage* stage, double seconds);
+    void ForgetCascade();
+
+    // ----- Samples -----------------------------------------------------------
+    void ProcessData(const uint8_t* packet, size_t length, double receptionTime, double packetTime);
+    void ProcessExtendedData(const uint8_t* packet, size_t length, double receptionTime, double packetTime);
+    void ProcessSample(const DataPacketStruct& packet, double receptionTime, double packetTime);
+    void HandleAccelerometerSample(double time, double x, double y, double z);
+    void SetSampleCallback(VOQ_SampleCallback callback, void* userData);
+
+    // ----- Buffering and acquisition ------------------------------------------
+    void ReallocateBuffers(double bufferSeconds, double impedanceSeconds);
+    void FlushBuffers();
+    uint64_t Buffered() const;
+    uint64_t BufferOverflow() const;
+    void ConfigureBufferingController(double updateInterval, double levelSmoothing, double gainP, double gainI,
+                                      double gainD);
+    void ConfigureBatch(unsigned int batchSize, double batchLatency);
+    bool RebaseBufferingController(double rate, bool resetUpdates);
+    double WaitForBatch();
+    uint64_t WaitForSamples(uint64_t n);
+    void WasteSamples(uint64_t n);
+    void Receive(double duration, double idleTime);
+    void Idle(double seconds);
+    bool StartBackgroundAcquisition();
+    void StopBackgroundAcquisition();
+    uint64_t BatchSize() const { return batchSize; }
+
+    // ----- Information --------------------------------------------------------
+    std::string FirmwareRevision() const;
+    std::string BatteryLevel() const;
+    double BatteryLevel(unsigned int index) const;
+    std::string InfoString() const;
+
+    // Takes the read lock unless this thread holds it already.
+    class ReadLockGuard {
+    public:
+        explicit ReadLockGuard(const Headset& headset);
+        ~ReadLockGuard();
+        ReadLockGuard(const ReadLockGuard&) = delete;
+        ReadLockGuard& operator=(const ReadLockGuard&) = delete;
+
+    private:
+        const Headset& owner;
+        bool locked;
+    };
+
+private:
+    friend class AcquisitionThread;
+    friend class ReadLockGuard;
+
+    // Device description
+    Relaxed<int64_t> sensorCount;       // all-ones (as uint32) until known
+    Relaxed<uint32_t> serialNumber;
+    RelaxedDouble samplingRate;
+    RelaxedDouble accelerometerRate;
+    RelaxedInt filterMode;
+    RelaxedInt dataAcquisitionMode;
+    RelaxedInt impedanceDriverMode;
+    RelaxedInt analogResetMode;
+    std::string hardwareModel;
+    std::string hardwareRevision;
+    mutable std::mutex stateLock;       // guards the texts and maps of this group
+
+    // Firmware revisions
+    std::map<int, int> masterSubRevisions;
+    std::map<int, int> slaveSubRevisions;
+    std::string masterFirmwareRevision;
+    std::string slaveFirmwareRevision;
+
+    // Calibration memory
+    std::array<uint8_t, 128> calibrationMemory;
+    std::set<int> calibrationPagesReceived;
+    int calibrationLayoutVersion;
+    SourceID::Code cmfLocation;
+    std::string factoryReferenceName;
+
+    // Battery and Bluetooth
+    RelaxedDouble batteryLevel1;
+    RelaxedDouble batteryLevel2;
+    Clock timeBatteryMeasured;
+    RelaxedBool blueToothInitialized;
+
+    // Clocks
+    Clock headsetClock;                 // from every block
+    Clock onboardClockQueried;
+    Clock onboardClockSet;
+    RelaxedBool readyFlag;
+
+    // Messages
+    std::atomic<VOQ_MessageCallback> messageCallback;
+    RelaxedInt verbosity;
+
+    // Serial port and block reading
+    SerialPort port;
+    std::deque<uint8_t> fakeDataQueue;
+    uint8_t blockBuffer[1024];
+    uint8_t discardBuffer[4000];        // FlushData's scratch, per headset
+    bool resynchronizationNeeded;
+    int expectedBlockNumber;
+    int expectedDataPacketCounter;
+    RelaxedDouble lastBlockTime;
+    mutable std::mutex readLock;
+    mutable std::atomic<std::thread::id> readLockOwner;
+
+    // Commands
+    int commandIdentifier;
+    std::string commandPrefix;
+    std::mutex commandLock;
+    std::mutex pendingLock;
+    Command* pendingCommand;
+
+    // Sample callback
+    std::atomic<VOQ_SampleCallback> sampleCallback;
+    std::atomic<void*> sampleCallbackUserData;
+
+    // Sources, montage and cascade
+    std::vector<Source*> sources;
+    std::vector<Channel*> montage;
+    std::vector<Source*> montageSources;
+    std::string chosenMontage;
+    std::string chosenDefaultReference;
+    std::vector<ProcessingStage*> cascade;
+
+    // Alarms
+    std::deque<int> alarms;
+    mutable std::mutex alarmLock;
+
+    // Trigger delay line and accelerometer queues
+    RingBuffer triggerDelayLine;
+    RingBuffer accelerometerQueues[4];  // time, x, y, z
+    double currentAccelerometerSample[4];
+    double nextAccelerometerSample[4];
+
+    // Buffering and batches
+    double bufferDuration;
+    double impedanceWindow;
+    uint64_t batchSize;
+    double batchLatency;
+    uint64_t batchCount;
+    uint64_t deadlineBaseBatch;
+    uint64_t controllerBaseBatch;
+    double deadlineBaseTime;
+    double deadlineCorrection;
+    double estimatedSampleRate;
+    double updateInterval;
+    double levelSmoothing;
+    double gainP;
+    double gainI;
+    double gainD;
+    double smoothedLevel;
+    double previousError;
+    double integratedError;
+    double controllerUpdates;
+
+    // Background acquisition (last member: destroyed first, after it stopped)
+    AcquisitionThread acquisitionThread;
+};
+
+}  // namespace VOQ
+
+#endif

@@ -1,0 +1,18 @@
+#include "voq/Headset.h"
+
+namespace VOQ {
+
+Headset::ReadLockGuard::ReadLockGuard(const Headset& headset) : owner(headset), locked(false) {
+    if (owner.readLockOwner.load() == std::this_thread::get_id()) return;
+    owner.readLock.lock();
+    owner.readLockOwner.store(std::this_thread::get_id());
+    locked = true;
+}
+
+Headset::ReadLockGuard::~ReadLockGuard() {
+    if (!locked) return;
+    owner.readLockOwner.store(std::thread::id());
+    owner.readLock.unlock();
+}
+
+}  // namespace VOQ

@@ -1,0 +1,41 @@
+// One stage of a user processing cascade: named output channels filled by a
+// callback that runs once per sample, reading its input stage's channels.
+#ifndef VOQ_PROCESSINGSTAGE_H
+#define VOQ_PROCESSINGSTAGE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "VOQ_API.h"
+
+namespace VOQ {
+
+class Channel;
+
+class ProcessingStage {
+public:
+    ProcessingStage(const std::string& name, VOQ_ProcessingStageCallback callback, void* paramData,
+                    ProcessingStage* input);
+    ~ProcessingStage();
+    ProcessingStage(const ProcessingStage&) = delete;
+    ProcessingStage& operator=(const ProcessingStage&) = delete;
+
+    void ClearChannels();
+    void BorrowChannels(const std::vector<Channel*>& others);
+    void CopyChannels(const std::vector<Channel*>& others);
+    Channel* AddChannel(const std::string& channelName, uint64_t capacity);
+    Channel* GetChannelByIndex(unsigned int index) const;
+    Channel* GetChannelByName(const std::string& channelName, bool throwIfMissing) const;
+
+    std::string name;
+    VOQ_ProcessingStageCallback callback;
+    std::vector<Channel*> channels;
+    void* paramData;
+    bool borrowed;
+    ProcessingStage* input;
+};
+
+}  // namespace VOQ
+
+#endif

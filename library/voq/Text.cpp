@@ -1,0 +1,127 @@
+#include "voq/Text.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <iomanip>
+#include <sstream>
+
+std::string RemoveAllWhitespace(std::string s) {
+    std::string out;
+    out.reserve(s.size());
+    for (unsigned char c : s)
+        if (!std::isspace(c)) out.push_back(char(c));
+    return out;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string TrimLeft(std::string s, const std::string& set) {
+    size_t start = s.find_first_not_of(set);
+    if (start == std::string::npos) return std::string();
+    return s.substr(start);
+}
+
+std::string TrimRight(std::string s, const std::string& set) {
+    size_t end = s.find_last_not_of(set);
+    if (end == std::string::npos) return std::string();
+    s.erase(end + 1);
+    return s;
+}
+
+std::string Trim(std::string s, const std::string& set) { return TrimLeft(TrimRight(std::move(s), set), set); }
+
+bool Similar(const std::string& a, const std::string& b) {
+    return Trim(Upper(a), VOQ_WHITESPACE) == Trim(Upper(b), VOQ_WHITESPACE);
+}
+
+std::string ChompWord(std::string& s, const std::string& delimiters) {
+    s = TrimLeft(s, delimiters);
+    size_t end = s.find_first_of(delimiters);
+    if (end == std::string::npos) end = s.size();
+    std::string word = s.substr(0, end);
+    s.erase(0, end);
+    return word;
+}
+
+bool Chomp(std::string& s, const std::string& prefix) {
+    if (s.compare(0, prefix.size(), prefix) != 0) return false;
+    s.erase(0, prefix.size());
+    return true;
+}
+
+std::vector<std::string> Split(std::string s, const std::string& delimiters) {
+    std::vector<std::string> items;
+    s = Trim(s, VOQ_WHITESPACE);
+    while (!s.empty()) items.push_back(ChompWord(s, delimiters));
+    return items;
+}
+
+std::string Join(const std::string& separator, const std::vector<std::string>& items) {
+    std::string out;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += separator;
+        out += items[i];
+    }
+    return out;
+}
+
+bool String2Integer(std::string s, int& out) {
+    s = Trim(s, VOQ_WHITESPACE);
+    if (s.empty()) return false;
+    for (unsigned char c : s)
+        if (!std::isdigit(c)) return false;
+    out = int(std::strtol(s.c_str(), nullptr, 10));
+    return true;
+}
+
+bool String2Double(std::string s, double& out) {
+    s = Trim(s, VOQ_WHITESPACE);
+    if (s.empty()) return false;
+    char* end = nullptr;
+    out = std::strtod(s.c_str(), &end);
+    return end == s.c_str() + s.size();
+}
+
+namespace VOQ {
+
+std::string HexString(int value, int width, bool uppercase) {
+    std::ostringstream stream;
+    stream << std::hex << std::setfill('0') << std::setw(width);
+    if (uppercase) stream << std::uppercase;
+    stream << static_cast<unsigned int>(value);
+    return stream.str();
+}
+
+std::string PythonString(const void* data, unsigned long count, bool escapeEverything) {
+    static const char digits[] = "0123456789ABCDEF";
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    std::string out;
+    out.reserve(count * 4 + 2);
+    out.push_back('"');
+    for (unsigned long i = 0; i < count; ++i) {
+        unsigned char b = bytes[i];
+        if (!escapeEverything) {
+            if (b == '\r') { out += "\\r"; continue; }
+            if (b == '\n') { out += "\\n"; continue; }
+            if (b == '\t') { out += "\\t"; continue; }
+            if (b >= 0x20 && b < 0x80 && b != '"' && b != '\\') { out.push_back(char(b)); continue; }
+        }
+        out += "\\x";
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    out.push_back('"');
+    return out;
+}
+
+std::string NumberString(double value) {
+    std::ostringstream stream;
+    stream << value;
+    return stream.str();
+}
+
+}  // namespace VOQ

@@ -1,0 +1,108 @@
+#include "voq/Time.h"
+
+#include <sys/select.h>
+#include <sys/time.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <iomanip>
+#include <sstream>
+
+namespace VOQ {
+
+namespace {
+
+double MonotonicSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+void SelectWait(long wholeSeconds, long microseconds) {
+    timeval timeout;
+    timeout.tv_sec = wholeSeconds;
+    timeout.tv_usec = microseconds;
+    select(0, nullptr, nullptr, nullptr, &timeout);
+}
+
+}  // namespace
+
+double PrecisionTime() {
+    // The origin is fixed on the first call; a function-local static is
+    // initialised exactly once even when threads race for it.
+    const double now = MonotonicSeconds();
+    static const double origin = now;
+    return now - origin;
+}
+
+void Sleep(double seconds) {
+    if (seconds < 0) return;
+    long milliseconds = long(seconds * 1000.0 + 0.5);
+    SelectWait(milliseconds / 1000, (milliseconds % 1000) * 1000);
+}
+
+void SleepSeconds(double seconds) {
+    if (!(seconds > 0)) return;
+    long whole = long(seconds);
+    long microseconds = long((seconds - double(whole)) * 1000000.0 + 0.5);
+    if (microseconds >= 1000000) { whole += 1; microseconds -= 1000000; }
+    SelectWait(whole, microseconds);
+}
+
+Clock& Clock::Set(const RealTimeClockStruct* record) {
+    std::tm t = {};
+    t.tm_year = int(record->year) + 100;
+    t.tm_mon = int(record->month) - 1;
+    t.tm_mday = int(record->day);
+    t.tm_hour = int(record->hour);
+    t.tm_min = int(record->minute);
+    t.tm_sec = int(record->second);
+    t.tm_isdst = -1;
+    seconds = int64_t(std::mktime(&t));
+    fraction = 0.0;
+    isSet = true;
+    return *this;
+}
+
+void Clock::AskTheComputer(long& wholeSeconds, double& fractionOut) const {
+    timeval now;
+    gettimeofday(&now, nullptr);
+    wholeSeconds = long(now.tv_sec);
+    fractionOut = double(now.tv_usec / 1000) / 1000.0;
+}
+
+bool Clock::TediousArithmetic(double offset, long& wholeSeconds, double& fractionOut) const {
+    if (!isSet) return false;
+    double w = std::floor(offset);
+    long whole = long(seconds) + long(w);
+    double frac = (offset - w) + fraction;
+    while (frac >= 1.0) {
+        frac -= 1.0;
+        whole += 1;
+    }
+    wholeSeconds = whole;
+    fractionOut = frac;
+    return true;
+}
+
+std::string Clock::String(double offset, int digits) const {
+    long whole = 0;
+    double frac = 0.0;
+    if (offset < 0 || !TediousArithmetic(offset, whole, frac)) return std::string();
+    std::time_t t = std::time_t(whole);
+    std::tm local = {};
+    localtime_r(&t, &local);
+    char text[100];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::string out(text);
+    if (digits > 0) {
+        std::ostringstream stream;
+        stream << std::fixed << std::setprecision(digits) << frac;
+        out += stream.str().substr(1);
+    }
+    return out;
+}
+
+}  // namespace VOQ

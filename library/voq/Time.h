@@ -1,0 +1,51 @@
+// The library's time base, sleeping, and the headset's on-board clock.
+#ifndef VOQ_TIME_H
+#define VOQ_TIME_H
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace VOQ {
+
+// Seconds since the first call in the process (which returns 0), counted on a
+// monotonic clock so that stepping the wall clock cannot disturb time-outs,
+// deadlines or paces.
+double PrecisionTime();
+// Waits, rounded to whole milliseconds; a negative value returns at once.
+void Sleep(double seconds);
+// Waits with microsecond resolution.
+void SleepSeconds(double seconds);
+
+// The headset's clock record on the wire: local civil time, one byte each.
+struct RealTimeClockStruct {
+    uint8_t month;   // 1..12
+    uint8_t day;     // 1..31
+    uint8_t year;    // years since 2000
+    uint8_t hour;
+    uint8_t minute;
+    uint8_t second;
+};
+
+// One reading of the headset's clock as calendar time.
+class Clock {
+public:
+    Clock() : isSet(false), seconds(0), fraction(0.0) {}
+
+    Clock& Set(const RealTimeClockStruct* record);
+    // The computer's wall-clock time, millisecond resolution.
+    void AskTheComputer(long& wholeSeconds, double& fractionOut) const;
+    // The reading plus `offset`, split into whole seconds and a fraction < 1;
+    // false (outputs untouched) while unset.
+    bool TediousArithmetic(double offset, long& wholeSeconds, double& fractionOut) const;
+    // "YYYY-MM-DD HH:MM:SS[.ddd]" in local time; "" when unset or offset < 0.
+    std::string String(double offset, int digits) const;
+
+    bool isSet;
+    int64_t seconds;
+    double fraction;
+};
+
+}  // namespace VOQ
+
+#endif
