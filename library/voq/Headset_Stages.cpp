@@ -1,31 +1,78 @@
-// Placeholder definitions, replaced by the real ones as they are written.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+#include <memory>
+
 #include "voq/Headset.h"
 
 namespace VOQ {
 
-ProcessingStage* Headset::AddProcessingStage(const std::string& name, VOQ_ProcessingStageCallback callback, void* paramData, ProcessingStage* input) {
-    throw Error("not implemented yet: Headset::AddProcessingStage");
+namespace {
+
+uint64_t BufferLength(double seconds, double rate) {
+    const double samples = seconds * rate + 0.5;
+    if (!(samples >= 1.0)) return 1;
+    return static_cast<uint64_t>(samples);
+}
+
+bool InCascade(const std::vector<ProcessingStage*>& cascade, const ProcessingStage* stage) {
+    for (const ProcessingStage* member : cascade)
+        if (member == stage) return true;
+    return false;
+}
+
+}  // namespace
+
+ProcessingStage* Headset::AddProcessingStage(const std::string& name, VOQ_ProcessingStageCallback callback,
+                                             void* paramData, ProcessingStage* input) {
+    ReadLockGuard guard(*this);
+    if (MatchProcessingStage(name, false))
+        throw Error("cannot add ProcessingStage \"" + name + "\" because this name already exists in the cascade");
+    // An input must be a stage of this cascade: anything else would be a
+    // stale or foreign handle.
+    if (input && !InCascade(cascade, input))
+        throw Error("cannot add ProcessingStage \"" + name + "\" because its input is not a stage of this headset");
+    if (!input && !cascade.empty()) input = cascade.back();
+
+    std::unique_ptr<ProcessingStage> stage(new ProcessingStage(name, callback, paramData, input));
+    if (input) stage->CopyChannels(input->channels);
+    cascade.push_back(stage.get());
+    return stage.release();
 }
 
 ProcessingStage* Headset::MatchProcessingStage(const std::string& name, bool mustMatch) {
-    throw Error("not implemented yet: Headset::MatchProcessingStage");
+    const std::string trimmed = Trim(name);
+    // Stage names are unique without regard to case and surrounding blanks.
+    for (ProcessingStage* stage : cascade)
+        if (Similar(stage->name, trimmed)) return stage;
+    if (!mustMatch) return nullptr;
+    throw Error("failed to match processing stage \"" + trimmed + "\"");
 }
 
 ProcessingStage* Headset::GetProcessingStageByIndex(unsigned int index) {
-    throw Error("not implemented yet: Headset::GetProcessingStageByIndex");
+    if (index >= cascade.size())
+        throw Error("ProcessingStage index " + std::to_string(index) + " is out of range (" +
+                    std::to_string(cascade.size()) + " stages available)");
+    return cascade[index];
 }
 
-unsigned int Headset::NumberOfProcessingStages() const {
-    throw Error("not implemented yet: Headset::NumberOfProcessingStages");
-}
+unsigned int Headset::NumberOfProcessingStages() const { return static_cast<unsigned int>(cascade.size()); }
 
 void Headset::ReallocateStageBuffers(ProcessingStage* stage, double seconds) {
-    throw Error("not implemented yet: Headset::ReallocateStageBuffers");
+    if (!stage) return;
+    ReadLockGuard guard(*this);
+    if (!InCascade(cascade, stage)) throw Error("cannot reallocate the buffers of a ProcessingStage of another cascade");
+    const uint64_t capacity = BufferLength(seconds, samplingRate);
+    for (Channel* channel : stage->channels)
+        if (channel) channel->buffer.Allocate(capacity);
 }
 
 void Headset::ForgetCascade() {
-    throw Error("not implemented yet: Headset::ForgetCascade");
+    ReadLockGuard guard(*this);
+    for (ProcessingStage* stage : cascade) {
+        stage->ClearChannels();
+        stage->callback = nullptr;
+        stage->paramData = nullptr;
+        delete stage;
+    }
+    cascade.clear();
 }
 
 }  // namespace VOQ
