@@ -245,14 +245,26 @@ public:
                                       double gainD);
     void ConfigureBatch(unsigned int batchSize, double batchLatency);
     bool RebaseBufferingController(double rate, bool resetUpdates);
+    // The waits never wait forever.  They throw an Error instead of waiting
+    // when there are no output channels, when the samples asked for cannot fit
+    // in the output buffers, when the sampling rate or batch size is unknown
+    // or 0 (WaitForBatch), when the background worker has ended by an error
+    // (its message, reported once), and when no block has arrived for
+    // VOQ_WAIT_SILENCE_LIMIT seconds, counted from the later of the call's
+    // start and the last block (LastBlockTime()).  Without a live background
+    // worker they read the port themselves; between batch deadlines only
+    // when bytes are already waiting, so that no read overruns a deadline.
     double WaitForBatch();
     uint64_t WaitForSamples(uint64_t n);
+    // Leaves at most n unread values in every output and montage channel.
     void WasteSamples(uint64_t n);
     void Receive(double duration, double idleTime);
     void Idle(double seconds);
     bool StartBackgroundAcquisition();
     void StopBackgroundAcquisition();
     uint64_t BatchSize() const { return batchSize; }
+    double EstimatedSampleRate() const { return estimatedSampleRate; }
+    double UpdateInterval() const { return updateInterval; }
 
     // ----- Information --------------------------------------------------------
     std::string FirmwareRevision() const;
@@ -380,6 +392,17 @@ private:
     double previousError;
     double integratedError;
     double controllerUpdates;
+
+    // Acquisition helpers (Headset_Buffering.cpp); caller's thread only.
+    bool workerFailureReported = false;   // the worker's error was thrown once
+    void CheckWaitPossible(uint64_t samplesNeeded) const;
+    void CheckWaitProgress(double callStart);
+    void Pump(double callStart);
+    void ReadOrWait();
+    bool InputWaiting();
+    void ResetPace();
+    void DiscardDownTo(uint64_t keep);
+    uint64_t SamplesFor(double seconds) const;
 
     // Background acquisition (last member: destroyed first, after it stopped)
     AcquisitionThread acquisitionThread;

@@ -1,27 +1,206 @@
-// Placeholder definitions, replaced by the real ones as they are written.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+// Data and accelerometer packets, and the per-sample update of sources,
+// impedances, montage channels, processing stages and the sample callback.
+//
+// Everything here runs on the thread that reads blocks, with the read lock
+// held.  The per-sample path allocates nothing and formats a message only
+// when the verbosity shows it.
+#include <cmath>
+#include <cstdio>
+
 #include "voq/Headset.h"
 
 namespace VOQ {
 
+namespace {
+
+const double kTwoPi = 6.283185307179586;
+const size_t kExtendedSubtypeOffset = 6;
+
+// "data packet  12 arrived timestamped   1.234567"
+std::string ArrivalText(int sequence, double packetTime) {
+    char text[96];
+    std::snprintf(text, sizeof text, "data packet %3d arrived timestamped %10.6f", sequence, packetTime);
+    return text;
+}
+
+}  // namespace
+
 void Headset::ProcessData(const uint8_t* packet, size_t length, double receptionTime, double packetTime) {
-    throw Error("not implemented yet: Headset::ProcessData");
+    if (length < DataPacketStruct::kWireSize) {
+        if (WillShow(2)) Message(2, "malformed data packet");
+        return;
+    }
+    if (length > DataPacketStruct::kWireSize && WillShow(3)) Message(3, "extraneous bytes in data packet");
+
+    DataPacketStruct data;
+    DataPacketStruct::Decode(packet, data);
+    const int sequence = data.sequenceNumber;
+    if (expectedDataPacketCounter == -1) expectedDataPacketCounter = sequence;
+    if (sequence == expectedDataPacketCounter) {
+        if (WillShow(5)) Message(5, ArrivalText(sequence, packetTime));
+    } else if (WillShow(2)) {
+        Message(2, ArrivalText(sequence, packetTime) + " - OUT OF SEQUENCE (expected " +
+                       std::to_string(expectedDataPacketCounter) + ")");
+    }
+    expectedDataPacketCounter = (sequence + 1) % 256;
+    ProcessSample(data, receptionTime, packetTime);
 }
 
 void Headset::ProcessExtendedData(const uint8_t* packet, size_t length, double receptionTime, double packetTime) {
-    throw Error("not implemented yet: Headset::ProcessExtendedData");
-}
+    (void)receptionTime;
+    if (length <= kExtendedSubtypeOffset) {
+        if (WillShow(2)) Message(2, "malformed extended data packet");
+        return;
+    }
+    const int subtype = packet[kExtendedSubtypeOffset];
+    if (subtype != ExtendedDataSubtype::AccelerometerData) {
+        if (WillShow(3))
+            Message(3, "Ignoring class-4 extended data packet of subtype 0x" + HexString(subtype, 2, true) + " (" +
+                           ExtendedDataSubtypeName(subtype) + ").");
+        return;
+    }
+    const size_t expected = ExtendedDataHeaderStruct::kAccelerometerPacketSize;
+    if (length < expected) {
+        if (WillShow(2)) Message(2, "malformed accelerometer data packet");
+        return;
+    }
+    if (length > expected && WillShow(3)) Message(3, "extraneous bytes in accelerometer data packet");
 
-void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime, double packetTime) {
-    throw Error("not implemented yet: Headset::ProcessSample");
+    HandleAccelerometerSample(packetTime, ReadS16LE(packet + 8), ReadS16LE(packet + 10), ReadS16LE(packet + 12));
+    HandleAccelerometerSample(packetTime + ReadS16LE(packet + 14) / kTicksPerSecond, ReadS16LE(packet + 16),
+                              ReadS16LE(packet + 18), ReadS16LE(packet + 20));
+    HandleAccelerometerSample(packetTime + ReadS16LE(packet + 22) / kTicksPerSecond, ReadS16LE(packet + 24),
+                              ReadS16LE(packet + 26), ReadS16LE(packet + 28));
 }
 
 void Headset::HandleAccelerometerSample(double time, double x, double y, double z) {
-    throw Error("not implemented yet: Headset::HandleAccelerometerSample");
+    accelerometerQueues[0].Write(time);
+    accelerometerQueues[1].Write(x);
+    accelerometerQueues[2].Write(y);
+    accelerometerQueues[3].Write(z);
+    if (WillShow(3)) {
+        char text[160];
+        std::snprintf(text, sizeof text, "accelerometer data: t=%07.3f, x=%+4.0f, y=%+4.0f, z=%+4.0f", time, x, y, z);
+        Message(3, text);
+    }
+}
+
+void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime, double packetTime) {
+    (void)receptionTime;
+
+    // Reference waves of the impedance driver's two frequencies.
+    double c110 = 0.0, s110 = 0.0, c130 = 0.0, s130 = 0.0;
+    if (impedanceDriverMode >= 1) {
+        const double w = kTwoPi * packetTime;
+        c110 = std::cos(110.0 * w);
+        s110 = std::sin(110.0 * w);
+        c130 = std::cos(130.0 * w);
+        s130 = std::sin(130.0 * w);
+    }
+
+    // Accelerometer: at most one new sample per data sample, once its time
+    // has been reached.
+    if (accelerometerRate > 0.0 && nextAccelerometerSample[0] <= packetTime) {
+        for (int k = 0; k < 4; ++k) currentAccelerometerSample[k] = nextAccelerometerSample[k];
+        if (accelerometerQueues[0].Buffered() > 0) {
+            for (int k = 0; k < 4; ++k)
+                nextAccelerometerSample[k] = accelerometerQueues[k].Buffered() > 0 ? accelerometerQueues[k].Read() : 0.0;
+        }
+    }
+
+    // Trigger, delayed like the filtered signals.  The delay line advances
+    // once per sample.
+    int triggerByte = packet.trigger;
+    if (sensorCount == 7) triggerByte >>= 4;
+    if (!triggerDelayLine.IsAllocated()) triggerDelayLine.Allocate(1);
+    triggerDelayLine.Write(double(triggerByte));
+    const int delayedTrigger = triggerDelayLine.Buffered() > 0 ? int(triggerDelayLine.Read()) : 0;
+
+    // Sources, in list order: the first 24 from the readings, then by code.
+    int currentTrigger = 0;
+    bool haveSinceClockSet = false;
+    double sinceClockSet = -1.0;
+    const size_t sourceCount = sources.size();
+    for (size_t i = 0; i < sourceCount; ++i) {
+        Source* source = sources[i];
+        if (!source) continue;
+        if (i < 24) {
+            source->SetRawSignal(packet.readings[i]);
+            continue;
+        }
+        const int code = source->code;
+        switch (code) {
+            case SourceID::TRG:
+                currentTrigger = delayedTrigger;
+                source->SetRawSignal(currentTrigger);
+                break;
+            case SourceID::SND:
+                source->SetRawSignal(packetTime);
+                break;
+            case SourceID::RCV:
+                if (!haveSinceClockSet) {
+                    haveSinceClockSet = true;
+                    if (onboardClockSet.isSet) {
+                        long wholeSeconds = 0;
+                        double fraction = 0.0;
+                        onboardClockSet.AskTheComputer(wholeSeconds, fraction);
+                        sinceClockSet = double(int64_t(wholeSeconds) - onboardClockSet.seconds) +
+                                        (fraction - onboardClockSet.fraction);
+                    }
+                }
+                source->SetRawSignal(sinceClockSet);
+                break;
+            case SourceID::TRG0:
+            case SourceID::TRG1:
+            case SourceID::TRG2:
+            case SourceID::TRG3:
+            case SourceID::TRG4:
+            case SourceID::TRG5:
+            case SourceID::TRG6:
+            case SourceID::TRG7:
+                source->SetRawSignal(((currentTrigger >> (code - SourceID::TRG0)) & 1) ? 1.0 : 0.0);
+                break;
+            case SourceID::ACCT:
+            case SourceID::ACCX:
+            case SourceID::ACCY:
+            case SourceID::ACCZ:
+                source->SetRawSignal(currentAccelerometerSample[code - SourceID::ACCT]);
+                break;
+            default:
+                break;
+        }
+    }
+
+    // Impedance estimates of the montage's referential electrodes.
+    for (Source* source : montageSources)
+        if (source && source->IsReferentialEEG()) source->ComputeImpedance(c110, s110, c130, s130);
+
+    // Montage channels.
+    for (Channel* channel : montage) {
+        if (!channel) continue;
+        const double value = channel->CalculateRawSignal();
+        if (channel->buffer.IsAllocated()) channel->buffer.Write(value);
+    }
+
+    // Processing stages, then the caller's callback.  Indexing (rather than
+    // iterators) keeps a misbehaving callback that changes the cascade from
+    // sending this loop through freed memory.
+    VOQ_Headset handle = reinterpret_cast<VOQ_Headset>(this);
+    for (size_t k = 0; k < cascade.size(); ++k) {
+        ProcessingStage* stage = cascade[k];
+        if (stage && stage->callback)
+            stage->callback(handle, packetTime, reinterpret_cast<VOQ_ProcessingStage>(stage));
+    }
+    VOQ_SampleCallback callback = sampleCallback.load();
+    if (callback) callback(handle, packetTime, sampleCallbackUserData.load());
 }
 
 void Headset::SetSampleCallback(VOQ_SampleCallback callback, void* userData) {
-    throw Error("not implemented yet: Headset::SetSampleCallback");
+    // Under the read lock, so that no sample sees the new callback with the
+    // old user data.
+    ReadLockGuard guard(*this);
+    sampleCallback = callback;
+    sampleCallbackUserData = userData;
 }
 
 }  // namespace VOQ
