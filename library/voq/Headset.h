@@ -342,6 +342,13 @@ private:
     RelaxedDouble lastBlockTime;
     mutable std::mutex readLock;
     mutable std::atomic<std::thread::id> readLockOwner;
+    // Bytes taken from the port but not yet consumed: what a framing fault
+    // gives back for resynchronisation, and the block it found.  Read under
+    // the read lock only.
+    std::deque<uint8_t> pendingInput;
+    size_t ReceiveInput(uint8_t* buffer, size_t count, double timeout);
+    void UnreadInput(const uint8_t* bytes, size_t count);
+    bool FillPendingInput(size_t count, bool& quiet);
 
     // Commands
     int commandIdentifier;
@@ -395,6 +402,7 @@ private:
 
     // Acquisition helpers (Headset_Buffering.cpp); caller's thread only.
     bool workerFailureReported = false;   // the worker's error was thrown once
+    void CheckNotReadingThread() const;   // callbacks must not wait or read
     void CheckWaitPossible(uint64_t samplesNeeded) const;
     void CheckWaitProgress(double callStart);
     void Pump(double callStart);

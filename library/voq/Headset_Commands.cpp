@@ -1,135 +1,269 @@
-// Placeholder definitions, replaced by the real ones as they are written.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 #include "voq/Headset.h"
+
+#include <ctime>
 
 namespace VOQ {
 
+namespace {
+
+// One command with an optional u16 payload, sent with the given time-out and
+// the standard number of attempts.
+int SendWord(Headset& headset, CommandDestination::Code destination, CommandFamily::Code family, int value,
+             double timeout) {
+    uint8_t payload[2];
+    WriteU16LE(payload, uint16_t(value));
+    Command command(destination, family, payload, sizeof payload);
+    return headset.Send(command, timeout, kAttempts) ? 1 : 0;
+}
+
+int SendEmpty(Headset& headset, CommandDestination::Code destination, CommandFamily::Code family, double timeout) {
+    Command command(destination, family);
+    return headset.Send(command, timeout, kAttempts) ? 1 : 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Command transactions
+
 bool Headset::Send(Command& command, double timeout, int attempts) {
-    throw Error("not implemented yet: Headset::Send");
+    if (port.FakeData() != nullptr) return true;
+    if (!port.IsOpen()) throw Error("Cannot send commands to headset: serial-port connection not yet established.");
+
+    std::lock_guard<std::mutex> transaction(commandLock);
+    // However the transaction ends, a late reply must not reach the command.
+    struct PendingReset {
+        Headset& headset;
+        ~PendingReset() {
+            std::lock_guard<std::mutex> lock(headset.pendingLock);
+            headset.pendingCommand = nullptr;
+        }
+    } pendingReset{*this};
+
+    Sign(command);
+    std::string bytes;
+    auto build = [&] {
+        bytes.assign(commandPrefix);
+        bytes.append(reinterpret_cast<const char*>(command.packet), command.packetLength);
+    };
+    build();
+    if (WillShow(3)) Message(3, "Sending " + command.Description());
+    if (WillShow(7)) Message(7, "Raw command is " + PythonString(bytes, true));
+    if (attempts < 1) throw Error("Command failed too many times.");
+
+    for (int k = 0; k < attempts; ++k) {
+        {
+            std::lock_guard<std::mutex> lock(pendingLock);
+            command.succeeded = false;
+            command.rejected = false;
+            pendingCommand = timeout != 0 ? &command : nullptr;
+        }
+        int written;
+        {
+            ReadLockGuard guard(*this);
+            written = port.Send(bytes.data(), bytes.size());
+        }
+        if (written < 0) throw Error("Write to serial port failed with errno " + std::to_string(-written));
+        if (size_t(written) < bytes.size())
+            throw Error("Could not send complete command (sent " + std::to_string(written) + " of " +
+                        std::to_string(bytes.size()) + " bytes)");
+        if (timeout == 0) return true;
+
+        const double deadline = PrecisionTime() + timeout;
+        bool pending = true;
+        do {
+            if (acquisitionThread.Alive()) {
+                // Only the worker reads while it runs; it settles the command.
+                Sleep(0.001);
+            } else {
+                TryToReadBlock();
+            }
+            std::lock_guard<std::mutex> lock(pendingLock);
+            pending = pendingCommand == &command;
+        } while (pending && PrecisionTime() < deadline);
+
+        bool succeeded;
+        {
+            std::lock_guard<std::mutex> lock(pendingLock);
+            pendingCommand = nullptr;
+            succeeded = command.succeeded;
+        }
+        if (!pending && succeeded) return true;
+        if (k + 1 >= attempts) break;
+        Sign(command);
+        build();
+        if (WillShow(2)) {
+            Message(2, std::string(pending ? "No reply received" : "Command failed") + " - resending (attempt #" +
+                           std::to_string(k + 1) + ") as " + command.Description());
+        }
+    }
+    throw Error("Command failed too many times.");
 }
 
 const uint8_t* Headset::Sign(Command& command) {
-    throw Error("not implemented yet: Headset::Sign");
+    int identifier = commandIdentifier;
+    if (identifier == 95) {
+        identifier = 96;
+        if (WillShow(3)) Message(3, "Skipping command ID 95");
+    }
+    commandIdentifier = (identifier + 1) % 256;
+    return command.Sign(identifier);
 }
 
 void Headset::ForgetPending(int identifier, bool succeeded, bool rejected) {
-    throw Error("not implemented yet: Headset::ForgetPending");
+    std::lock_guard<std::mutex> lock(pendingLock);
+    if (pendingCommand == nullptr || pendingCommand->Identifier() != identifier) return;
+    pendingCommand->succeeded = succeeded;
+    pendingCommand->rejected = rejected;
+    pendingCommand = nullptr;
 }
 
 void Headset::ForgetPendingUnsettled() {
-    throw Error("not implemented yet: Headset::ForgetPendingUnsettled");
+    std::lock_guard<std::mutex> lock(pendingLock);
+    pendingCommand = nullptr;
 }
 
 bool Headset::Echo(const std::string& message, double timeout, int attempts) {
-    throw Error("not implemented yet: Headset::Echo");
+    Command command(CommandDestination::Master, CommandFamily::Echo, message.data(), std::min<size_t>(message.size(), 24));
+    return Send(command, timeout < 0 ? kReplyTimeout : timeout, attempts < 0 ? kAttempts : attempts);
 }
 
 void Headset::UseOptionalCommandPrefix(bool use) {
-    throw Error("not implemented yet: Headset::UseOptionalCommandPrefix");
+    std::lock_guard<std::mutex> transaction(commandLock);
+    commandPrefix = use ? "~" : "";
 }
 
+// ---------------------------------------------------------------------------
+// Device commands
+
 int Headset::QueryDeviceID() {
-    throw Error("not implemented yet: Headset::QueryDeviceID");
+    return SendEmpty(*this, CommandDestination::Master, CommandFamily::DeviceIdentification, kReplyTimeout);
 }
 
 int Headset::QuerySerialNumberAndSensorCount() {
-    throw Error("not implemented yet: Headset::QuerySerialNumberAndSensorCount");
+    return SendEmpty(*this, CommandDestination::Master, CommandFamily::SerialNumberAndSensorCount, kReplyTimeout);
 }
 
 int Headset::QueryFirmwareRevisions() {
-    throw Error("not implemented yet: Headset::QueryFirmwareRevisions");
+    SendEmpty(*this, CommandDestination::Master, CommandFamily::FirmwareRevision, kReplyTimeout);
+    SendEmpty(*this, CommandDestination::Slave, CommandFamily::FirmwareRevision, kReplyTimeout);
+    SendEmpty(*this, CommandDestination::Master, CommandFamily::FirmwareRevisionSub, kReplyTimeout);
+    return SendEmpty(*this, CommandDestination::Slave, CommandFamily::FirmwareRevisionSub, kReplyTimeout);
 }
 
 int Headset::SetClock() {
-    throw Error("not implemented yet: Headset::SetClock");
+    std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    localtime_r(&now, &local);
+    const uint8_t payload[6] = {uint8_t(local.tm_mon + 1), uint8_t(local.tm_mday), uint8_t(local.tm_year - 100),
+                                uint8_t(local.tm_hour),    uint8_t(local.tm_min),  uint8_t(local.tm_sec)};
+    Command command(CommandDestination::Master, CommandFamily::RealTimeClock, payload, sizeof payload);
+    return Send(command, kReplyTimeout, kAttempts) ? 1 : 0;
 }
 
 int Headset::ReadClock() {
-    throw Error("not implemented yet: Headset::ReadClock");
+    return SendEmpty(*this, CommandDestination::Master, CommandFamily::RealTimeClock, kReplyTimeout);
 }
 
 int Headset::StartBatteryMonitor() {
-    throw Error("not implemented yet: Headset::StartBatteryMonitor");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::BatteryMonitor, 1, 0.0);
 }
 
 int Headset::QuerySensorInfo() {
-    throw Error("not implemented yet: Headset::QuerySensorInfo");
+    int result = 0;
+    for (int page = 0; page < 8; ++page)
+        result = SendWord(*this, CommandDestination::Master, CommandFamily::CalibrationMemory, page, kReplyTimeout);
+    return result;
 }
 
 int Headset::QueryImpedanceDriverMode() {
-    throw Error("not implemented yet: Headset::QueryImpedanceDriverMode");
+    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode, 0, kReplyTimeout);
 }
 
 int Headset::StartImpedanceDriver() {
-    throw Error("not implemented yet: Headset::StartImpedanceDriver");
+    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode, 2, kReplyTimeout);
 }
 
 int Headset::StopImpedanceDriver() {
-    throw Error("not implemented yet: Headset::StopImpedanceDriver");
+    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode, 1, kReplyTimeout);
 }
 
 int Headset::QueryAnalogResetMode() {
-    throw Error("not implemented yet: Headset::QueryAnalogResetMode");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 0, kReplyTimeout);
 }
 
 int Headset::StartAnalogReset(bool wait) {
-    throw Error("not implemented yet: Headset::StartAnalogReset");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 2, wait ? kReplyTimeout : 0.0);
 }
 
 int Headset::LockAnalogReset() {
-    throw Error("not implemented yet: Headset::LockAnalogReset");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 3, kReplyTimeout);
 }
 
 int Headset::ReleaseAnalogReset() {
-    throw Error("not implemented yet: Headset::ReleaseAnalogReset");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 1, kReplyTimeout);
 }
 
 int Headset::QueryDataAcquisitionMode() {
-    throw Error("not implemented yet: Headset::QueryDataAcquisitionMode");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode, 0, kReplyTimeout);
 }
 
 int Headset::StartDataAcquisition() {
-    throw Error("not implemented yet: Headset::StartDataAcquisition");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode, 2, kReplyTimeout);
 }
 
 int Headset::StopDataAcquisition() {
-    throw Error("not implemented yet: Headset::StopDataAcquisition");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode, 1, kReplyTimeout);
 }
 
 int Headset::QueryAcquisitionSettings() {
-    throw Error("not implemented yet: Headset::QueryAcquisitionSettings");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AcquisitionSettings, 0, kReplyTimeout);
 }
 
-int Headset::ConfigureAcquisitionSettings(unsigned short samplesPerSecond, unsigned short filterMode) {
-    throw Error("not implemented yet: Headset::ConfigureAcquisitionSettings");
+int Headset::ConfigureAcquisitionSettings(unsigned short samplesPerSecond, unsigned short filter) {
+    uint8_t payload[4];
+    WriteU16LE(payload, samplesPerSecond);
+    WriteU16LE(payload + 2, filter);
+    Command command(CommandDestination::Master, CommandFamily::AcquisitionSettings, payload, sizeof payload);
+    Send(command, kReplyTimeout, kAttempts);
+    int result = QueryDataAcquisitionMode();
+    RebaseBufferingController(samplingRate, true);
+    return result;
 }
 
 int Headset::QueryAccelerometerRate() {
-    throw Error("not implemented yet: Headset::QueryAccelerometerRate");
+    return SendEmpty(*this, CommandDestination::Slave, CommandFamily::AccelerometerRate, kReplyTimeout);
 }
 
 int Headset::SetAccelerometerRate(unsigned short rate) {
-    throw Error("not implemented yet: Headset::SetAccelerometerRate");
+    uint8_t payload[2];
+    WriteU16LE(payload, rate);
+    Command command(CommandDestination::Slave, CommandFamily::AccelerometerRate, payload, sizeof payload);
+    int result = Send(command, kReplyTimeout, kAttempts) ? 1 : 0;
+    if (command.rejected) throw Error("failed to change accelerometer rate to " + std::to_string(rate));
+    double now = accelerometerRate;
+    if (now != double(rate) && WillShow(1)) {
+        Message(1, "failed to change accelerometer rate to " + std::to_string(rate) + ": it is now " + NumberString(now));
+    }
+    return result;
 }
 
 int Headset::ChangeLEDs(unsigned short value) {
-    throw Error("not implemented yet: Headset::ChangeLEDs");
+    return SendWord(*this, CommandDestination::Master, CommandFamily::LED, value, kReplyTimeout);
 }
 
-int Headset::Shutdown() {
-    throw Error("not implemented yet: Headset::Shutdown");
-}
+int Headset::Shutdown() { return SendWord(*this, CommandDestination::Master, CommandFamily::Shutdown, 1, 0.0); }
 
-int Headset::SelfTest() {
-    throw Error("not implemented yet: Headset::SelfTest");
-}
+int Headset::SelfTest() { return SendWord(*this, CommandDestination::Master, CommandFamily::SelfTest, 0, 0.0); }
 
 std::string Headset::HardwareModel() const {
-    throw Error("not implemented yet: Headset::HardwareModel");
+    std::lock_guard<std::mutex> lock(stateLock);
+    return hardwareModel;
 }
 
 std::string Headset::HardwareRevision() const {
-    throw Error("not implemented yet: Headset::HardwareRevision");
+    std::lock_guard<std::mutex> lock(stateLock);
+    return hardwareRevision;
 }
 
 }  // namespace VOQ

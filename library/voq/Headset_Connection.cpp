@@ -1,34 +1,215 @@
-// Placeholder definitions, replaced by the real ones as they are written.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 #include "voq/Headset.h"
 
 namespace VOQ {
 
-Headset::Headset(const std::string& portName) : acquisitionThread(this) {
-    (void)portName;
-    throw Error("not implemented yet: Headset::Headset");
+Headset::Headset(const std::string& portName)
+    : sensorCount(int64_t(0xFFFFFFFFu)),
+      serialNumber(0xFFFFFFFFu),
+      samplingRate(-1.0),
+      accelerometerRate(-1.0),
+      filterMode(-1),
+      dataAcquisitionMode(-1),
+      impedanceDriverMode(-1),
+      analogResetMode(-1),
+      hardwareModel("???"),
+      hardwareRevision("???"),
+      masterFirmwareRevision("???"),
+      slaveFirmwareRevision("???"),
+      calibrationMemory(),
+      calibrationLayoutVersion(0),
+      cmfLocation(SourceID::Pz),
+      batteryLevel1(-1.0),
+      batteryLevel2(-1.0),
+      blueToothInitialized(false),
+      readyFlag(false),
+      messageCallback(&Console),
+      verbosity(2),
+      blockBuffer(),
+      discardBuffer(),
+      resynchronizationNeeded(false),
+      expectedBlockNumber(-1),
+      expectedDataPacketCounter(-1),
+      lastBlockTime(-1.0),
+      readLockOwner(std::thread::id()),
+      commandIdentifier(0),
+      pendingCommand(nullptr),
+      sampleCallback(nullptr),
+      sampleCallbackUserData(nullptr),
+      currentAccelerometerSample(),
+      nextAccelerometerSample(),
+      bufferDuration(1.0),
+      impedanceWindow(1.0),
+      batchSize(0),
+      batchLatency(0.0),
+      batchCount(0),
+      deadlineBaseBatch(0),
+      controllerBaseBatch(0),
+      deadlineBaseTime(0.0),
+      deadlineCorrection(0.0),
+      estimatedSampleRate(0.0),
+      updateInterval(0.25),
+      levelSmoothing(0.998),
+      gainP(0.005),
+      gainI(2.5e-6),
+      gainD(0.1),
+      smoothedLevel(0.0),
+      previousError(0.0),
+      integratedError(0.0),
+      controllerUpdates(0.0),
+      acquisitionThread(this) {
+    port.Init();
+    try {
+        Init();
+        if (portName != "deferred") Connect(portName, true);
+    } catch (...) {
+        // Release everything built so far; the original failure propagates.
+        acquisitionThread.StopAndWait();
+        try {
+            CleanUp();
+        } catch (...) {
+        }
+        port.CleanUp();
+        messageCallback = nullptr;
+        sampleCallback = nullptr;
+        sampleCallbackUserData = nullptr;
+        throw;
+    }
 }
 
-Headset::~Headset() {}
+Headset::~Headset() {
+    // The worker first, so that it never touches state being freed.
+    acquisitionThread.StopAndWait();
+    try {
+        CleanUp();
+    } catch (...) {
+        // A destructor reports nothing: the device may be gone already.
+    }
+    messageCallback = nullptr;
+    sampleCallback = nullptr;
+    sampleCallbackUserData = nullptr;
+    port.CleanUp();
+}
 
 void Headset::Init() {
-    throw Error("not implemented yet: Headset::Init");
+    SanityCheck();
+    CleanUp();
+
+    {
+        std::lock_guard<std::mutex> lock(pendingLock);
+        pendingCommand = nullptr;
+    }
+    commandIdentifier = 0;
+    expectedBlockNumber = -1;
+    expectedDataPacketCounter = -1;
+    blueToothInitialized = false;
+    resynchronizationNeeded = false;
+    readyFlag = false;
+    lastBlockTime = -1.0;
+    pendingInput.clear();
+
+    {
+        std::lock_guard<std::mutex> lock(stateLock);
+        masterFirmwareRevision = "???";
+        slaveFirmwareRevision = "???";
+        hardwareModel = "???";
+        hardwareRevision = "???";
+        masterSubRevisions.clear();
+        slaveSubRevisions.clear();
+    }
+    calibrationMemory.fill(0);
+    calibrationPagesReceived.clear();
+    calibrationLayoutVersion = 0;
+    cmfLocation = SourceID::Pz;
+    factoryReferenceName.clear();
+    chosenMontage.clear();
+    chosenDefaultReference.clear();
+    batteryLevel1 = -1.0;
+    batteryLevel2 = -1.0;
+
+    sensorCount = int64_t(0xFFFFFFFFu);
+    serialNumber = 0xFFFFFFFFu;
+    samplingRate = -1.0;
+    accelerometerRate = -1.0;
+    filterMode = -1;
+    dataAcquisitionMode = -1;
+    impedanceDriverMode = -1;
+    analogResetMode = -1;
+
+    for (int k = 0; k < 4; ++k) {
+        currentAccelerometerSample[k] = 0.0;
+        nextAccelerometerSample[k] = 0.0;
+    }
+
+    // Buffering and batches: the lengths of new buffers, and the controller
+    // defaults until the start-up sequence configures them again.
+    bufferDuration = 1.0;
+    impedanceWindow = 1.0;
+    batchSize = 0;
+    batchLatency = 0.0;
+    batchCount = 0;
+    deadlineBaseBatch = 0;
+    controllerBaseBatch = 0;
+    deadlineBaseTime = 0.0;
+    deadlineCorrection = 0.0;
+    estimatedSampleRate = 0.0;
+    updateInterval = 0.25;
+    levelSmoothing = 0.998;
+    gainP = 0.005;
+    gainI = 2.5e-6;
+    gainD = 0.1;
+    smoothedLevel = 0.0;
+    previousError = 0.0;
+    integratedError = 0.0;
+    controllerUpdates = 0.0;
 }
 
 void Headset::Connect(std::string portName, bool initialize) {
-    throw Error("not implemented yet: Headset::Connect");
+    if (port.IsOpen()) port.Close();
+    {
+        ReadLockGuard guard(*this);
+        pendingInput.clear();
+        resynchronizationNeeded = false;
+    }
+    if (portName.empty() || Upper(portName) == "DEFAULT") {
+        portName = DefaultPort();
+        if (portName.empty())
+            throw Error(
+                "the serial port name must be given explicitly, because the VOQSerialPort environment variable "
+                "is empty");
+    }
+    port.Open(portName);
+    if (WillShow(2)) Message(2, "Connected to " + portName);
+    if (initialize) Initialize();
 }
 
 void Headset::Disconnect() {
-    throw Error("not implemented yet: Headset::Disconnect");
+    if (!port.FakeData()) {
+        if (!port.IsOpen()) return;
+        if (dataAcquisitionMode != 0) {
+            const uint8_t stop[2] = {1, 0};
+            Command command(CommandDestination::Master, CommandFamily::DataAcquisitionMode, stop, sizeof stop);
+            Send(command, kReplyTimeout, kAttempts);
+            for (int wait = 0; wait < 5 && dataAcquisitionMode == 1; ++wait) {
+                double end = PrecisionTime() + 0.1;
+                while (PrecisionTime() < end && dataAcquisitionMode == 1) TryToReadBlock();
+            }
+        }
+    }
+    if (port.IsOpen()) {
+        port.Close();
+        ReadLockGuard guard(*this);
+        pendingInput.clear();
+    }
 }
 
 void Headset::CleanUp() {
-    throw Error("not implemented yet: Headset::CleanUp");
+    Disconnect();
+    ForgetSources();
+    ClearAlarms();
+    triggerDelayLine.Clear();
+    for (RingBuffer& queue : accelerometerQueues) queue.Clear();
 }
 
-double Headset::SecondsSinceConnection() const {
-    throw Error("not implemented yet: Headset::SecondsSinceConnection");
-}
+double Headset::SecondsSinceConnection() const { return PrecisionTime() - port.TimeOpened(); }
 
 }  // namespace VOQ

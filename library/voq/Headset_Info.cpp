@@ -1,19 +1,34 @@
-// Placeholder definitions, replaced by the real ones as they are written.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 #include "voq/Headset.h"
 
 namespace VOQ {
 
+namespace {
+
+std::string SubRevisions(const std::map<int, int>& revisions) {
+    std::string text;
+    for (const auto& entry : revisions) {
+        if (!text.empty()) text += ",";
+        text += std::to_string(entry.first) + ":" + std::to_string(entry.second);
+    }
+    return text;
+}
+
+}  // namespace
+
 std::string Headset::FirmwareRevision() const {
-    throw Error("not implemented yet: Headset::FirmwareRevision");
+    std::lock_guard<std::mutex> lock(stateLock);
+    return masterFirmwareRevision + " (" + SubRevisions(masterSubRevisions) + ") + " + slaveFirmwareRevision + " (" +
+           SubRevisions(slaveSubRevisions) + ")";
 }
 
 std::string Headset::BatteryLevel() const {
-    throw Error("not implemented yet: Headset::BatteryLevel");
+    return "[ " + NumberString(batteryLevel1) + ", " + NumberString(batteryLevel2) + " ]";
 }
 
 double Headset::BatteryLevel(unsigned int index) const {
-    throw Error("not implemented yet: Headset::BatteryLevel");
+    if (index == 1) return batteryLevel1;
+    if (index == 2) return batteryLevel2;
+    return 0.0;
 }
 
 std::string Headset::InfoString() const {

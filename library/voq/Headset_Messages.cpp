@@ -1,5 +1,3 @@
-// Placeholder definitions, replaced by the real ones as they are written.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 #include "voq/Headset.h"
 
 #include <cstdio>
@@ -7,15 +5,36 @@
 namespace VOQ {
 
 void Headset::Message(int level, const std::string& body) const {
-    throw Error("not implemented yet: Headset::Message");
+    VOQ_MessageCallback callback = messageCallback.load();
+    if (callback == nullptr || verbosity < level) return;
+    std::string text = RelativeTimeStamp(-1.0) + ":  " + body;
+    callback(text.c_str(), level);
 }
 
 void Headset::IssueMessage(const std::string& message, int level, int alarmCode) {
-    throw Error("not implemented yet: Headset::IssueMessage");
+    VOQ_MessageCallback callback = messageCallback.load();
+    bool show = callback != nullptr && verbosity >= level;
+    if (alarmCode < 0) {
+        if (show) callback(message.c_str(), level);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(alarmLock);
+        alarms.push_back(alarmCode);
+        while (alarms.size() > kMaxAlarms) alarms.pop_front();
+    }
+    if (show) {
+        std::string text = "VOQ headset issued alarm: " + message;
+        callback(text.c_str(), level);
+    }
 }
 
 std::string Headset::RelativeTimeStamp(double seconds) const {
-    throw Error("not implemented yet: Headset::RelativeTimeStamp");
+    if (seconds < 0) seconds = PrecisionTime() - port.TimeOpened();
+    if (seconds < 0) return "---";
+    char text[64];
+    std::snprintf(text, sizeof text, "%6.3f", seconds);
+    return text;
 }
 
 int Console(const char* message, int level) {

@@ -1,11 +1,65 @@
-// Placeholder definitions, replaced by the real ones as they are written.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 #include "voq/Headset.h"
+
+#include <cmath>
 
 namespace VOQ {
 
 void Headset::Initialize() {
-    throw Error("not implemented yet: Headset::Initialize");
+    // 1. Stale input.
+    size_t flushed = FlushData(2.0);
+    if (WillShow(3)) Message(3, "Flushed " + std::to_string(flushed) + " bytes");
+
+    // 2. Wait for the headset to echo the ready text.
+    readyFlag = false;
+    for (int cycle = 0; cycle < 10 && !readyFlag; ++cycle) {
+        Echo("VOQ Ready", 0.0, kAttempts);
+        const double deadline = PrecisionTime() + 2.0;
+        // Each read waits for input itself (at most half a second).
+        while (!readyFlag && PrecisionTime() < deadline) TryToReadBlock();
+    }
+    if (!readyFlag) Echo("HELLO", kReplyTimeout, kAttempts);
+
+    // 3. Stop any running data stream.
+    KillDataStream(true);
+
+    // 4. Identity, serial number and firmware.
+    QueryDeviceID();
+    QuerySerialNumberAndSensorCount();
+    QueryFirmwareRevisions();
+
+    // 5. The headset's clock.
+    SetClock();
+
+    // 6. The battery monitor, and time for its first report.
+    StartBatteryMonitor();
+    Sleep(2.0);
+
+    // 7, 8. Impedance driver off, analog reset released.
+    StopImpedanceDriver();
+    ReleaseAnalogReset();
+
+    // 9. Calibration memory; the eighth page builds the sources.
+    QuerySensorInfo();
+
+    // 10, 11. Modes, clock and accelerometer rate.
+    QueryImpedanceDriverMode();
+    QueryAnalogResetMode();
+    ReadClock();
+    QueryAccelerometerRate();
+
+    // 12. Buffering controller and batch defaults: 0.06 s of samples a batch.
+    ConfigureBufferingController(0.25, 0.998, 0.005, 2.5e-6, 0.1);
+    double rate = samplingRate;
+    double samples = std::floor(rate * 0.06 + 0.5);
+    ConfigureBatch(samples > 0 ? static_cast<unsigned int>(samples) : 0u, 0.05);
+
+    // 13, 14. Factory montage with the traditional ear or mastoid reference.
+    ChooseChannels("FACTORY", "FACTORY", false);
+    std::string reference = SetTraditionalReference(true);
+    if (reference.empty() && WillShow(1)) {
+        Message(1, "failed to set ear/mastoid reference: signals will be referenced to factory reference " +
+                       FactoryReferenceString());
+    }
 }
 
 }  // namespace VOQ

@@ -1,20 +1,166 @@
-// Placeholder definitions, replaced by the real ones as they are written.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
 #include "voq/SerialPort.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include "voq/Error.h"
+#include "voq/Time.h"
 
 namespace VOQ {
 
+// ---------------------------------------------------------------------------
+// Platform details, kept together: the line speed and the modem-control
+// requests are the only things that differ between the supported systems.
+
+namespace {
+
+const int kOpenFlags = O_RDWR | O_NOCTTY | O_NONBLOCK;
+
+// Raw 8N1 at 921600 baud, no flow control, reads return at once.
+void MakeRawSettings(struct termios& settings) {
+    settings.c_iflag = IGNPAR;
+    settings.c_oflag = 0;
+    settings.c_lflag = 0;
+#if defined(__linux__)
+    settings.c_cflag = B921600 | CS8 | CREAD | CLOCAL;
+#else
+    // The line speed is a field of its own here.
+    settings.c_cflag = CS8 | CREAD | CLOCAL;
+    cfsetispeed(&settings, 921600);
+    cfsetospeed(&settings, 921600);
+#endif
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+}
+
+// Devices without modem-control lines (every pseudo-terminal, many serial
+// bridges) answer these requests with one of these errors.
+bool LacksModemLines(int error) { return error == ENOTTY || error == EINVAL; }
+
+int GetModemLines(int descriptor, int& lines) { return ioctl(descriptor, TIOCMGET, &lines); }
+int SetModemLines(int descriptor, int lines) { return ioctl(descriptor, TIOCMSET, &lines); }
+const int kDTRandRTS = TIOCM_DTR | TIOCM_RTS;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
 SerialPort::SerialPort() : timeOpened(0), descriptor(0), savedSettings(nullptr), fakeData(nullptr) {}
-SerialPort::~SerialPort() {}
-void SerialPort::Init() { throw Error("not implemented yet: SerialPort::Init"); }
-void SerialPort::CleanUp() { throw Error("not implemented yet: SerialPort::CleanUp"); }
-void SerialPort::Open(const std::string& name) { throw Error("not implemented yet: SerialPort::Open"); }
-void SerialPort::Close() { throw Error("not implemented yet: SerialPort::Close"); }
-size_t SerialPort::Receive(void* buffer, size_t count, double timeout) { throw Error("not implemented yet: SerialPort::Receive"); }
-int SerialPort::Send(const void* data, size_t length) { throw Error("not implemented yet: SerialPort::Send"); }
-std::string DefaultPort() { throw Error("not implemented yet: DefaultPort"); }
-std::string ReadEnvironmentVariable(const std::string& name) { throw Error("not implemented yet: ReadEnvironmentVariable"); }
+
+SerialPort::~SerialPort() { CleanUp(); }
+
+void SerialPort::Init() {
+    descriptor = 0;
+    timeOpened = 0;
+    fakeData = nullptr;
+    if (!savedSettings) savedSettings = new struct termios();
+}
+
+void SerialPort::CleanUp() {
+    Close();
+    fakeData = nullptr;
+    timeOpened = 0;
+    delete savedSettings;
+    savedSettings = nullptr;
+}
+
+void SerialPort::Open(const std::string& name) {
+    if (descriptor != 0) throw Error("Serial port " + portName + " must be closed before it can be re-opened.");
+    portName = name;
+    if (portName.empty()) return;
+    if (fakeData) {
+        if (timeOpened != 0) return;
+        timeOpened = PrecisionTime();
+        return;
+    }
+    if (!savedSettings) savedSettings = new struct termios();
+
+    int fd = ::open(portName.c_str(), kOpenFlags);
+    if (fd < 1) {
+        // A descriptor of 0 is never kept (0 means closed).
+        if (fd == 0) ::close(fd);
+        descriptor = 0;
+        throw Error("Failed to open COM port \"" + portName + "\"");
+    }
+    auto fail = [&](const char* what) {
+        ::close(fd);
+        descriptor = 0;
+        throw Error(std::string(what) + portName + "\"");
+    };
+    if (tcgetattr(fd, savedSettings) != 0) fail("Failed to read settings from COM port \"");
+    struct termios settings = *savedSettings;
+    MakeRawSettings(settings);
+    if (tcsetattr(fd, TCSANOW, &settings) != 0) fail("Failed to update settings for COM port \"");
+    int lines = 0;
+    if (GetModemLines(fd, lines) != 0) {
+        if (!LacksModemLines(errno)) fail("Failed to query status from COM port \"");
+    } else if (SetModemLines(fd, lines | kDTRandRTS) != 0 && !LacksModemLines(errno)) {
+        fail("Failed to update status for COM port \"");
+    }
+    descriptor = fd;
+    timeOpened = PrecisionTime();
+}
+
+void SerialPort::Close() {
+    if (descriptor == 0) return;
+    int lines = 0;
+    if (GetModemLines(descriptor, lines) == 0) SetModemLines(descriptor, lines & ~kDTRandRTS);
+    if (savedSettings) tcsetattr(descriptor, TCSANOW, savedSettings);
+    ::close(descriptor);
+    descriptor = 0;
+}
+
+size_t SerialPort::Receive(void* buffer, size_t count, double timeout) {
+    if (descriptor == 0 && !fakeData) return 0;
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    size_t received = 0;
+    double deadline = PrecisionTime() + timeout;
+    while (received < count) {
+        size_t chunk = std::min<size_t>(count - received, 4096);
+        size_t obtained = 0;
+        if (fakeData) {
+            while (obtained < chunk && !fakeData->empty()) {
+                out[received + obtained++] = fakeData->front();
+                fakeData->pop_front();
+            }
+        } else {
+            ssize_t n = ::read(descriptor, out + received, chunk);
+            if (n > 0) obtained = size_t(n);
+        }
+        received += obtained;
+        if (received >= count) break;
+        if (timeout == 0) {
+            if (obtained == 0) break;
+            continue;
+        }
+        if (obtained > 0) {
+            if (timeout > 0) deadline = PrecisionTime() + timeout;
+            continue;
+        }
+        if (timeout > 0 && PrecisionTime() > deadline) break;
+        SleepSeconds(0.001);
+    }
+    return received;
+}
+
+int SerialPort::Send(const void* data, size_t length) {
+    if (fakeData) return int(length);
+    if (descriptor == 0) return 0;
+    ssize_t n = ::write(descriptor, data, length);
+    if (n < 0) return -errno;
+    return int(n);
+}
+
+std::string ReadEnvironmentVariable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value ? std::string(value) : std::string();
+}
+
+std::string DefaultPort() { return ReadEnvironmentVariable("VOQSerialPort"); }
 
 }  // namespace VOQ
