@@ -1,0 +1,229 @@
+// `voq stream`: the montage channels as CSV or TSV rows, or a live view.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "Commands.h"
+#include "Format.h"
+#include "Interrupt.h"
+#include "Session.h"
+
+namespace voqtool {
+
+namespace {
+
+struct OutputChannel {
+    VOQ_Channel handle;
+    std::string column;
+    bool trigger;
+    std::vector<double> recent;   // the last second, as a ring
+    size_t next = 0;
+    double last = 0.0;
+};
+
+// Where rows go: standard output or a file.  A reader that went away (a
+// closed pipe) ends the stream quietly.
+class RowWriter {
+public:
+    explicit RowWriter(const std::string& path) : path_(path) {
+        if (path.empty()) {
+            file_ = stdout;
+        } else {
+            file_ = std::fopen(path.c_str(), "w");
+            if (file_ == nullptr)
+                throw ToolError("cannot write " + path + ": " + std::strerror(errno),
+                                "check the directory and its permissions");
+        }
+    }
+    ~RowWriter() {
+        if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+    }
+    // Returns false when the reader has gone.
+    bool Write(const std::string& text) {
+        if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
+            if (errno == EPIPE) return false;
+            throw ToolError("cannot write " + (path_.empty() ? std::string("the output") : path_) +
+                            ": " + std::strerror(errno));
+        }
+        return true;
+    }
+    void Close() {
+        if (file_ != nullptr && file_ != stdout) {
+            int failed = std::fclose(file_);
+            file_ = nullptr;
+            if (failed != 0) throw ToolError("cannot write " + path_ + ": " + std::strerror(errno));
+        }
+    }
+
+private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
+};
+
+std::vector<std::string> LiveLines(const std::vector<OutputChannel>& channels, const Session& session,
+                                   double rate, const std::string& reference, unsigned long long samples,
+                                   const Style& style, bool inPlace) {
+    std::vector<std::string> lines;
+    lines.push_back(style.Bold(session.Port()) + Format("  %g samples/s  reference %s  t = %.1f s", rate,
+                                                        reference.c_str(),
+                                                        rate > 0 ? static_cast<double>(samples) / rate : 0.0));
+    lines.push_back(Format("  %-16s %12s %14s", "channel", "last (uV)", "RMS 1 s (uV)"));
+    for (const OutputChannel& c : channels) {
+        size_t filled = std::min<size_t>(c.recent.size(), samples);
+        std::vector<double> window(c.recent.begin(), c.recent.begin() + static_cast<long>(filled));
+        lines.push_back(Format("  %-16s %12s %14s", c.column.c_str(), SampleText(c.last, c.trigger).c_str(),
+                               c.trigger ? "" : SampleText(Rms(window), false).c_str()));
+    }
+    DeliveryReports reports = session.Reports();
+    size_t overflowed = VOQ_Headset_GetNumberOfOverflowedSamples(session.Headset());
+    std::string counters = Format("  samples %llu   overflowed %zu   real-time violations %lu", samples,
+                                  overflowed, reports.realTimeViolations);
+    lines.push_back(overflowed != 0 || reports.realTimeViolations != 0 ? style.Yellow(counters) : counters);
+    if (inPlace) lines.push_back(style.Dim("  Ctrl-C to stop"));
+    return lines;
+}
+
+}  // namespace
+
+int RunStream(const Options& options) {
+    const StreamOptions& o = options.stream;
+    StreamFormat format = o.format;
+    if (format == StreamFormat::Auto)
+        format = o.output.empty() && isatty(STDOUT_FILENO) == 1 ? StreamFormat::Live : StreamFormat::Csv;
+    const bool live = format == StreamFormat::Live;
+    const char separator = format == StreamFormat::Tsv ? '\t' : ',';
+
+    std::unique_ptr<RowWriter> rows;
+    if (!live) rows = std::make_unique<RowWriter>(o.output);   // before connecting: fail fast
+
+    Session session(options.common);
+    session.Connect();
+    session.ChooseMontage(o.montage);
+    VOQ_Headset h = session.Headset();
+    Style style(UseColour(options.common.colour, STDOUT_FILENO));
+
+    VOQ_ClearError();
+    double rate = VOQ_Headset_GetSamplingRate(h);
+    const char* referenceText = VOQ_Headset_GetReferenceString(h);
+    std::string reference = referenceText != nullptr ? referenceText : "";
+    ThrowIfLibraryFailed("");
+    if (!(rate > 0)) throw ToolError("the headset reported no sampling rate");
+
+    // Output channels, with unique column names.
+    std::vector<OutputChannel> channels;
+    std::vector<std::string> names, specs;
+    unsigned int n = VOQ_Headset_GetNumberOfChannels(h);
+    for (unsigned int i = 0; i < n; ++i) {
+        VOQ_Channel c = VOQ_Headset_GetChannelByIndex(h, i);
+        ThrowIfLibraryFailed("");
+        const char* name = VOQ_Channel_GetName(c);
+        const char* spec = VOQ_Channel_GetString(c);
+        names.push_back(name ? name : "");
+        specs.push_back(spec ? spec : "");
+        OutputChannel oc;
+        oc.handle = c;
+        oc.trigger = VOQ_Channel_IsTrigger(c) != 0;
+        oc.recent.assign(static_cast<size_t>(std::lround(rate)), 0.0);
+        channels.push_back(oc);
+    }
+    ThrowIfLibraryFailed("");
+    if (channels.empty()) throw ToolError("the montage has no channels", "choose some with --montage");
+    std::vector<std::string> columns = ColumnNames(names, specs);
+    for (size_t i = 0; i < channels.size(); ++i) channels[i].column = columns[i];
+
+    // Batches of 60 ms, with a reserve of 50 ms.
+    unsigned int batch = static_cast<unsigned int>(std::max(1L, std::lround(rate * 0.06)));
+    VOQ_Headset_ConfigureBatch(h, batch, 0.05);
+    ThrowIfLibraryFailed("");
+
+    const long long wanted = o.seconds >= 0 ? std::llround(o.seconds * rate) : -1;
+    std::string text;
+    if (!live) {
+        text = Field("time", separator);
+        for (const OutputChannel& c : channels) text += separator + Field(c.column, separator);
+        text += "\n";
+        if (!rows->Write(text)) return kExitOK;
+    }
+
+    session.Progress(wanted >= 0 ? Format("streaming %lld samples (%g s) ...", wanted, o.seconds)
+                                 : std::string("streaming until Ctrl-C ..."));
+    session.StartAcquisition();
+
+    // On a terminal the view is redrawn in place four times a second;
+    // elsewhere a new one is printed every second.
+    const bool inPlace = isatty(STDOUT_FILENO) == 1;
+    const auto refresh = std::chrono::milliseconds(inPlace ? 250 : 1000);
+    LiveBlock block(stdout, inPlace);
+    auto lastShown = std::chrono::steady_clock::now();
+    unsigned long long samples = 0;
+    std::vector<double> values(static_cast<size_t>(batch) * channels.size());
+    bool interrupted = false;
+    bool readerGone = false;
+
+    while (wanted < 0 || static_cast<long long>(samples) < wanted) {
+        if (Interrupted()) {
+            interrupted = true;
+            break;
+        }
+        VOQ_ClearError();
+        VOQ_Headset_WaitForBatch(h);
+        ThrowIfLibraryFailed("no samples from the headset: is it still switched on and in range?");
+        for (size_t k = 0; k < channels.size(); ++k)
+            for (unsigned int j = 0; j < batch; ++j)
+                values[j * channels.size() + k] = VOQ_Channel_ReadBuffered(channels[k].handle);
+        ThrowIfLibraryFailed("");
+        session.DrainMessages();
+
+        unsigned int take = batch;
+        if (wanted >= 0) take = static_cast<unsigned int>(std::min<long long>(batch, wanted - static_cast<long long>(samples)));
+        if (live) {
+            for (unsigned int j = 0; j < take; ++j) {
+                for (size_t k = 0; k < channels.size(); ++k) {
+                    OutputChannel& c = channels[k];
+                    c.last = values[j * channels.size() + k];
+                    c.recent[c.next] = c.last;
+                    c.next = (c.next + 1) % c.recent.size();
+                }
+            }
+            samples += take;
+            auto now = std::chrono::steady_clock::now();
+            if (now - lastShown >= refresh ||
+                (wanted >= 0 && static_cast<long long>(samples) >= wanted)) {
+                lastShown = now;
+                block.Show(LiveLines(channels, session, rate, reference, samples, style, inPlace));
+            }
+        } else {
+            text.clear();
+            for (unsigned int j = 0; j < take; ++j) {
+                text += Format("%.6f", static_cast<double>(samples + j) / rate);
+                for (size_t k = 0; k < channels.size(); ++k) {
+                    text += separator;
+                    text += SampleText(values[j * channels.size() + k], channels[k].trigger);
+                }
+                text += '\n';
+            }
+            samples += take;
+            if (!rows->Write(text)) {
+                readerGone = true;
+                break;
+            }
+        }
+    }
+
+    size_t overflowed = VOQ_Headset_GetNumberOfOverflowedSamples(h);
+    session.Stop();
+    if (rows) rows->Close();
+    if (overflowed > 0 && !readerGone)
+        std::fprintf(stderr, "voq: warning: %zu samples were lost because they were not read in time\n",
+                     overflowed);
+    if (interrupted && wanted >= 0) return kExitInterrupted;
+    return kExitOK;
+}
+
+}  // namespace voqtool

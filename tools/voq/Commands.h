@@ -1,0 +1,37 @@
+// The subcommands of the `voq` tool.  Each returns the exit code or throws
+// ToolError.
+#ifndef VOQ_TOOL_COMMANDS_H
+#define VOQ_TOOL_COMMANDS_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Tool.h"
+
+namespace voqtool {
+
+int RunInfo(const Options& options);
+int RunImpedance(const Options& options);
+int RunStream(const Options& options);
+int RunSim(const Options& options);
+
+// Splits at blanks, dropping empty items.
+std::vector<std::string> Words(const std::string& text);
+
+// A text block that is redrawn in place on a terminal, or printed again
+// below the previous one elsewhere.
+class LiveBlock {
+public:
+    LiveBlock(std::FILE* out, bool inPlace) : out_(out), inPlace_(inPlace) {}
+    void Show(const std::vector<std::string>& lines);
+
+private:
+    std::FILE* out_;
+    bool inPlace_;
+    size_t shown_ = 0;
+};
+
+}  // namespace voqtool
+
+#endif

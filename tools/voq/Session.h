@@ -1,0 +1,89 @@
+// One use of a headset by the `voq` tool: the optional simulated headset,
+// the connection, the library's messages, and an orderly stop.
+#ifndef VOQ_TOOL_SESSION_H
+#define VOQ_TOOL_SESSION_H
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Format.h"
+#include "Tool.h"
+#include "VOQ_API.h"
+
+namespace voqsim {
+class Simulator;
+struct Config;
+}
+
+namespace voqtool {
+
+// The simulator configuration for these options; throws ToolError for an
+// electrode name that the layout does not have.
+voqsim::Config SimulatorConfig(const SimOptions& sim);
+
+// Throws ToolError with the library's pending error text, if there is one.
+// Call VOQ_ClearError() before the calls to be checked.
+void ThrowIfLibraryFailed(const std::string& hint);
+
+// Counters of the library's level-2 reports about batch delivery.
+struct DeliveryReports {
+    unsigned long realTimeViolations = 0;
+    unsigned long discharges = 0;
+};
+
+class Session {
+public:
+    explicit Session(const CommonOptions& options);
+    ~Session();   // stops what was started, deletes the headset, stops the simulator
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Starts the simulated headset when asked, then connects.  Honours the
+    // connection time-out and Ctrl-C: either leaves the program at once with
+    // the right exit code (the library call cannot be abandoned otherwise).
+    void Connect();
+    VOQ_Headset Headset() const { return headset_; }
+    const std::string& Port() const { return port_; }
+    bool Simulated() const { return simulator_ != nullptr; }
+    voqsim::Simulator* Simulator() const { return simulator_.get(); }
+
+    // Applies --montage / --reference when given (the library's own message
+    // on a bad text).
+    void ChooseMontage(const MontageOptions& montage);
+
+    // Acquisition on the device, read by the library's background thread,
+    // and the impedance driver, remembered so that Stop() (and the
+    // destructor) undo them.
+    void StartAcquisition();
+    void StartImpedanceDriver();
+    // Stops acquisition on the device and the impedance driver if this
+    // session started them.  Throws ToolError when the device does not obey.
+    void Stop();
+
+    // Prints the library's queued messages (up to the verbosity asked for)
+    // on standard error.  Safe to call often.
+    void DrainMessages();
+    DeliveryReports Reports() const;
+
+    // Progress text on standard error, when it is a terminal and not --quiet.
+    void Progress(const std::string& text);
+
+    const CommonOptions& Options() const { return options_; }
+    const Style& ErrStyle() const { return errStyle_; }
+
+private:
+    CommonOptions options_;
+    Style errStyle_;
+    std::unique_ptr<voqsim::Simulator> simulator_;
+    VOQ_Headset headset_ = nullptr;
+    std::string port_;
+    bool acquiring_ = false;
+    bool background_ = false;
+    bool impedanceDriver_ = false;
+};
+
+}  // namespace voqtool
+
+#endif

@@ -1,0 +1,82 @@
+// The `voq` program: parsing, dispatch and error reports.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "Commands.h"
+#include "Format.h"
+#include "Interrupt.h"
+#include "Tool.h"
+
+namespace voqtool {
+
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) words.push_back(word);
+    return words;
+}
+
+void LiveBlock::Show(const std::vector<std::string>& lines) {
+    std::string text;
+    if (inPlace_ && shown_ > 0) {
+        // Back to the first line of the previous block, then clear below.
+        text += "\x1b[" + std::to_string(shown_) + "F\x1b[J";
+    } else if (!inPlace_ && shown_ > 0) {
+        text += "\n";
+    }
+    for (const std::string& line : lines) text += line + "\n";
+    std::fputs(text.c_str(), out_);
+    std::fflush(out_);
+    shown_ = lines.size();
+}
+
+int Main(int argc, char** argv) {
+    Options options;
+    ParseResult parsed = ParseArguments(argc, argv, options);
+    Style errStyle(UseColour(options.common.colour, STDERR_FILENO));
+    if (!parsed.run) {
+        if (!parsed.out.empty()) {
+            std::fputs(parsed.out.c_str(), stdout);
+            if (parsed.out.back() != '\n') std::fputs("\n", stdout);
+        }
+        if (!parsed.err.empty())
+            std::fprintf(stderr, "%s\n",
+                         ErrorLine(parsed.err, "see 'voq --help' and 'voq COMMAND --help'", errStyle)
+                             .c_str());
+        return parsed.exitCode;
+    }
+
+    InstallInterruptHandler();
+    int code = kExitFailure;
+    try {
+        switch (options.command) {
+        case Command::Info: code = RunInfo(options); break;
+        case Command::Impedance: code = RunImpedance(options); break;
+        case Command::Stream: code = RunStream(options); break;
+        case Command::Sim: code = RunSim(options); break;
+        case Command::None: code = kExitUsage; break;
+        }
+    } catch (const ToolError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", ErrorLine(e.what(), e.Hint(), errStyle).c_str());
+        code = e.ExitCode();
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", ErrorLine(e.what(), "", errStyle).c_str());
+        code = kExitFailure;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return code;
+}
+
+}  // namespace voqtool
