@@ -327,6 +327,7 @@ struct Simulator::Device {
         image = newImage;
         slots = DescribeSlots(image);
         sevenSensors = OccupiedSlots(image) == 7;
+        if (state.acquiring) signals.Reset(config.seed, slots, state.samplingRate);
     }
 
     void ResetDevice(double now) {
@@ -1131,6 +1132,7 @@ void Simulator::Stop() {
         std::lock_guard<std::mutex> lock(d.mutex);
         if (!d.running) return;
         d.stopRequested = true;
+        d.changed.notify_all();
         d.Wake();
     }
     d.thread.join();
@@ -1174,9 +1176,12 @@ Config Simulator::GetConfig() const {
 }
 
 void Simulator::SetDriftPpm(double ppm) {
-    Config c = GetConfig();
-    c.driftPpm = ppm;
-    Configure(c);
+    if (!(ppm > -500000.0 && ppm < 500000.0))
+        throw std::invalid_argument("drift must be within +-500000 ppm");
+    Device& d = *device_;
+    std::lock_guard<std::mutex> lock(d.mutex);
+    d.SetDrift(ppm, d.running ? d.Now() : 0.0);
+    d.Wake();
 }
 
 bool Simulator::SetImpedance(const std::string& electrode, double kOhm) {
@@ -1375,7 +1380,8 @@ std::string Simulator::RestoreLink() {
     std::unique_lock<std::mutex> lock(d.mutex);
     if (!d.running) throw std::logic_error("the simulated headset is not running");
     d.Wake();
-    d.changed.wait(lock, [&] { return !d.hangUpRequested; });
+    d.changed.wait(lock, [&] { return !d.hangUpRequested || d.stopRequested; });
+    if (d.stopRequested) throw std::logic_error("the simulated headset is stopping");
     if (d.pty.master < 0) d.pty = OpenPty();
     d.state.linkUp = true;
     d.state.poweredOn = true;
