@@ -54,11 +54,22 @@ typedef struct VOQ_ProcessingStageStruct *VOQ_ProcessingStage; /* one stage of a
 typedef int (*VOQ_MessageCallback)(const char *message, int level);
 
 /* Called once per sample, on the thread that reads the headset, with the
- * sample's time stamp in seconds and the caller's pointer. */
+ * sample's time stamp in seconds and the caller's pointer.
+ *
+ * Rules for sample and stage callbacks: they run on the reading thread (the
+ * background acquisition thread while it runs) with the headset's read lock
+ * held, so they must return quickly (a slow callback delays reading and the
+ * buffers overflow).  They may read sources and channels and write stage
+ * channels.  They must not change the montage, references, stages or buffer
+ * lengths, must not send commands, must not wait or read (WaitForBatch,
+ * WaitForSamples, Receive, Idle and StartBackgroundAcquisition fail when
+ * called from a callback), must not disconnect or delete the headset, and
+ * must not wait for another thread that uses the same headset. */
 typedef void (*VOQ_SampleCallback)(VOQ_Headset headset, double sampleTime, void *userData);
 
 /* Called once per sample for each processing stage, after the montage channels
- * have been computed; `stage` is the VOQ_ProcessingStage being run. */
+ * have been computed; `stage` is the VOQ_ProcessingStage being run.  Follows
+ * the rules given for VOQ_SampleCallback. */
 typedef void (*VOQ_ProcessingStageCallback)(VOQ_Headset headset, double sampleTime, void *stage);
 
 /* ------------------------------------------------------------------------ */
@@ -293,9 +304,8 @@ VOQ_EXPORT void VOQ_ProcessingStage_Write(VOQ_ProcessingStage s, unsigned int ch
 /* ------------------------------------------------------------------------ */
 /* Samples, buffering and acquisition                                       */
 
-/* Called after every sample on the reading thread; NULL removes it.  The
- * callback must not change the montage, references or stages, must not send
- * commands and must not delete the headset. */
+/* Called after every sample on the reading thread; NULL removes it.  See
+ * VOQ_SampleCallback for what the callback must not do. */
 VOQ_EXPORT void VOQ_Headset_SetSampleCallback(VOQ_Headset h, VOQ_SampleCallback callback, void *userData);
 /* New buffer lengths (seconds) for the montage channels and the impedance
  * window. */

@@ -264,6 +264,8 @@ public:
     void StopBackgroundAcquisition();
     uint64_t BatchSize() const { return batchSize; }
     double EstimatedSampleRate() const { return estimatedSampleRate; }
+    // True from StartBackgroundAcquisition until the worker has ended.
+    bool BackgroundAcquisitionAlive() const { return acquisitionThread.Alive(); }
     double UpdateInterval() const { return updateInterval; }
 
     // ----- Information --------------------------------------------------------

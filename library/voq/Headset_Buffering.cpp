@@ -137,7 +137,15 @@ void Headset::ResetPace() { RebaseBufferingController(samplingRate, true); }
 // ---------------------------------------------------------------------------
 // Waiting
 
+// Callbacks run on the reading thread with the read lock held: a wait or a
+// read there would wait for itself.
+void Headset::CheckNotReadingThread() const {
+    if (readLockOwner.load() == std::this_thread::get_id())
+        throw Error("cannot wait for samples or read blocks inside a sample or stage callback");
+}
+
 void Headset::CheckWaitPossible(uint64_t samplesNeeded) const {
+    CheckNotReadingThread();
     const std::vector<Channel*>& channels = OutputChannels();
     if (channels.empty())
         throw Error("cannot wait for samples: the headset has no output channels (choose a montage first)");
@@ -318,6 +326,7 @@ void Headset::WasteSamples(uint64_t n) {
 // Reading in the caller's thread
 
 void Headset::Receive(double duration, double idleTime) {
+    CheckNotReadingThread();
     const double t0 = SecondsSinceConnection();
     if (dataAcquisitionMode == 0) StartDataAcquisition();
     if (dataAcquisitionMode != 0) {
@@ -338,6 +347,7 @@ void Headset::Receive(double duration, double idleTime) {
 }
 
 void Headset::Idle(double seconds) {
+    CheckNotReadingThread();
     const double t0 = PrecisionTime();
     if (seconds < 0) {
         for (;;) ReadOrWait();
@@ -351,6 +361,7 @@ void Headset::Idle(double seconds) {
 // Background acquisition
 
 bool Headset::StartBackgroundAcquisition() {
+    CheckNotReadingThread();
     acquisitionThread.StopAndWait();
     workerFailureReported = false;
     return acquisitionThread.Start();
