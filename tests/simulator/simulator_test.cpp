@@ -274,22 +274,24 @@ TEST(SimulatorStreaming, RateSequenceDriftAndSignals) {
     EXPECT_GT(dataBlocks, 45u);
     EXPECT_LT(dataBlocks, 100u);
 
-    // Rate against the host's clock: the samples that arrived after a
-    // reference block (past a warm-up), over the time since it arrived.
-    size_t reference = blocks.size(), last = 0, counted = 0;
-    for (size_t b = 0; b < blocks.size(); ++b) {
-        size_t n = 0;
-        for (const Packet& p : blocks[b].packets) n += p.species == 3;
-        if (n == 0) continue;
-        if (reference == blocks.size()) {
-            if (blocks[b].arrival - blocks[0].arrival >= 0.2) reference = b;
-            continue;
-        }
-        counted += n;
-        last = b;
+    // Rate against the host's clock: the slope of the count of samples
+    // received against the arrival time of their blocks (after a warm-up),
+    // fitted over every block so that the reader's scheduling jitter averages
+    // out.
+    double sumT = 0.0, sumN = 0.0, sumTT = 0.0, sumTN = 0.0, fitted = 0.0;
+    size_t received = 0;
+    for (const Block& b : blocks) {
+        for (const Packet& p : b.packets) received += p.species == 3;
+        const double t = b.arrival - blocks[0].arrival;
+        if (t < 0.2) continue;
+        sumT += t;
+        sumN += double(received);
+        sumTT += t * t;
+        sumTN += t * double(received);
+        fitted += 1.0;
     }
-    ASSERT_LT(reference, last);
-    const double rate = double(counted) / (blocks[last].arrival - blocks[reference].arrival);
+    ASSERT_GT(fitted, 20.0);
+    const double rate = (fitted * sumTN - sumT * sumN) / (fitted * sumTT - sumT * sumT);
     EXPECT_NEAR(rate, 630.0, 9.0);
 
     // Triggers: value 1 at sample 600 only.
