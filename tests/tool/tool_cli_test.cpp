@@ -152,6 +152,9 @@ TEST(ToolInfo, ShowsIdentitySourcesMontageAndReference) {
     EXPECT_TRUE(Contains(r.out, "'SamplingRate' : 300,")) << r.out;
     EXPECT_TRUE(Contains(r.out, "Sources")) << r.out;
     EXPECT_TRUE(Contains(r.out, "EEG electrode")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "factory reference")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "accelerometer")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "auxiliary sensor")) << r.out;
     EXPECT_TRUE(Contains(r.out, "Montage (")) << r.out;
     EXPECT_TRUE(Contains(r.out, "Fp1-A1/2-A2/2")) << r.out;
     EXPECT_TRUE(Contains(r.out, "Reference A1/2+A2/2")) << r.out;
@@ -236,8 +239,8 @@ TEST(ToolStream, LiveViewShowsValuesAndCounters) {
 }
 
 TEST(ToolImpedance, SnapshotRecoversTheSimulatedImpedances) {
-    ToolResult r = RunTool({"--simulate", "--sim-impedance", "12", "--sim-impedance-of", "C3=30",
-                            "--sim-impedance-of", "O2=60", "--sim-cmf", "3", "impedance", "--once"},
+    ToolResult r = RunTool({"--simulate", "--sim-impedance-all", "12", "--sim-impedance", "C3=30",
+                            "--sim-impedance", "O2=60", "--sim-cmf-impedance", "3", "impedance", "--once"},
                            60, kNoDefaultPort);
     ASSERT_EQ(r.exitCode, 0) << Describe(r);
     std::map<std::string, std::pair<double, std::string>> table;

@@ -87,8 +87,8 @@ TEST(ToolArguments, ImpedanceOptions) {
 
 TEST(ToolArguments, SimulatorOptionsOfTheSimCommandAndOfSimulate) {
     Options o;
-    ParseResult r = Parse({"sim", "--rate", "600", "--layout", "SEVEN", "--drift", "40", "--impedance", "12",
-                           "--impedance-of", "C3=30", "--impedance-of", "F4=7.5", "--cmf", "3", "--seed", "9"},
+    ParseResult r = Parse({"sim", "--rate", "600", "--layout", "SEVEN", "--drift", "40", "--impedance-all", "12",
+                           "--impedance", "C3=30", "--impedance", "F4=7.5", "--cmf-impedance", "3", "--seed", "9"},
                           o);
     ASSERT_TRUE(r.run) << r.err;
     EXPECT_EQ(o.command, Command::Sim);
@@ -101,7 +101,7 @@ TEST(ToolArguments, SimulatorOptionsOfTheSimCommandAndOfSimulate) {
     EXPECT_EQ(o.sim.seed, 9u);
 
     Options p;
-    r = Parse({"--simulate", "--sim-rate", "600", "--sim-impedance", "12", "impedance", "--once"}, p);
+    r = Parse({"--simulate", "--sim-rate", "600", "--sim-impedance-all", "12", "impedance", "--once"}, p);
     ASSERT_TRUE(r.run) << r.err;
     EXPECT_EQ(p.common.sim.rate, 600);
     EXPECT_DOUBLE_EQ(p.common.sim.impedanceKOhm, 12.0);
@@ -121,8 +121,9 @@ TEST(ToolArguments, UsageErrorsAreReportedNotThrown) {
         {{"--sim-rate", "600", "info"}, "--simulate"},
         {{"sim", "--rate", "500"}, "500"},
         {{"sim", "--layout", "nope"}, "nope"},
-        {{"sim", "--impedance-of", "C3"}, "NAME=KOHM"},
-        {{"sim", "--impedance-of", "C3=lots"}, "kOhm"},
+        {{"sim", "--impedance", "C3"}, "NAME=KOHM"},
+        {{"sim", "--impedance", "C3=lots"}, "kOhm"},
+        {{"sim", "--impedance-all", "120"}, "120"},
         {{"impedance", "--good", "60", "--fair", "50"}, "--good"},
         {{"-v", "9", "info"}, "verbosity"},
         {{"--simulate", "sim"}, "voq sim"},

@@ -37,11 +37,11 @@ std::vector<CLI::Option*> AddSimOptions(CLI::App* app, SimOptions& sim, const st
                                     "Clock drift of the headset against this computer, ppm")
                         ->check(CLI::Range(-1000.0, 1000.0))
                         ->capture_default_str());
-    added.push_back(app->add_option("--" + prefix + "impedance", sim.impedanceKOhm,
-                                    "Impedance of every electrode, kOhm")
+    added.push_back(app->add_option("--" + prefix + "impedance-all", sim.impedanceKOhm,
+                                    "Impedance of every electrode not named with --" + prefix + "impedance, kOhm")
                         ->check(CLI::Range(0.0, 90.0))
                         ->capture_default_str());
-    added.push_back(app->add_option("--" + prefix + "impedance-of", sim.impedanceOf,
+    added.push_back(app->add_option("--" + prefix + "impedance", sim.impedanceOf,
                                     "Impedance of one electrode, NAME=KOHM (repeatable)")
                         ->type_name("NAME=KOHM")
                         ->check([](const std::string& item) -> std::string {
@@ -52,7 +52,7 @@ std::vector<CLI::Option*> AddSimOptions(CLI::App* app, SimOptions& sim, const st
                                 return e.what();
                             }
                         }));
-    added.push_back(app->add_option("--" + prefix + "cmf", sim.cmfKOhm,
+    added.push_back(app->add_option("--" + prefix + "cmf-impedance", sim.cmfKOhm,
                                     "Common-mode impedance, kOhm")
                         ->check(CLI::Range(0.0, 50.0))
                         ->capture_default_str());

@@ -1,6 +1,7 @@
 // `voq info`: the headset's identity, sources, montage and reference.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -18,18 +19,21 @@ std::string Text(const char* text) {
     return text != nullptr ? text : "";
 }
 
-const char* Role(VOQ_Source s) {
+// `sensorOrAxis`: listed among the sensors and accelerometer axes.
+const char* Role(VOQ_Source s, bool sensorOrAxis) {
     if (VOQ_Source_IsFactoryReference(s)) return "factory reference (no signal of its own)";
     if (VOQ_Source_IsCommonModeSignal(s)) return "common-mode signal";
     if (VOQ_Source_IsTrigger(s)) return "trigger";
     if (VOQ_Source_IsReferentialEEG(s)) return "EEG electrode";
     if (VOQ_Source_IsSensor(s)) return "auxiliary sensor";
+    if (sensorOrAxis) return "accelerometer";
     return "other";
 }
 
 // Sources listed: the sensors, the factory reference, the trigger byte and
 // the common-mode signal.
-const int kListedSources = 0x03 | 0x08 | 0x10 | 0x40;
+const int kSensorsAndAxes = 0x03;
+const int kListedSources = kSensorsAndAxes | 0x08 | 0x10 | 0x40;
 
 }  // namespace
 
@@ -42,6 +46,7 @@ int RunInfo(const Options& options) {
     VOQ_ClearError();
     std::string info = Text(VOQ_Headset_GetInfoString(h));
     std::string names = Text(VOQ_Headset_GetSourceNames(h, kListedSources));
+    std::vector<std::string> sensorsAndAxes = Words(Text(VOQ_Headset_GetSourceNames(h, kSensorsAndAxes)));
     std::string reference = Text(VOQ_Headset_GetReferenceString(h));
     std::string factoryReference = Text(VOQ_Headset_GetFactoryReferenceString(h));
 
@@ -60,7 +65,9 @@ int RunInfo(const Options& options) {
         VOQ_ClearError();
         VOQ_Source s = VOQ_Headset_GetSourceByName(h, name.c_str());
         ThrowIfLibraryFailed("");
-        out += Format("  %-8s %-40s %9.4g  %s\n", name.c_str(), Role(s), VOQ_Source_GetGain(s),
+        bool sensorOrAxis =
+            std::find(sensorsAndAxes.begin(), sensorsAndAxes.end(), name) != sensorsAndAxes.end();
+        out += Format("  %-8s %-40s %9.4g  %s\n", name.c_str(), Role(s, sensorOrAxis), VOQ_Source_GetGain(s),
                       inMontage.count(s) != 0 ? "yes" : "no");
     }
 

@@ -14,8 +14,9 @@ namespace {
 std::atomic<int> gInterrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int signal) {
     if (gInterrupts.fetch_add(1) == 0) {
+        if (signal != SIGINT) return;
         static const char text[] = "\nvoq: stopping (Ctrl-C again to quit at once)\n";
         ssize_t ignored = write(STDERR_FILENO, text, sizeof text - 1);
         (void)ignored;

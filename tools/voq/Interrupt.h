@@ -1,6 +1,7 @@
 // Ctrl-C handling of the `voq` tool.  The handler only sets a flag; the
 // loops of the commands look at it and then stop the headset in order.  A
-// second Ctrl-C ends the program at once.
+// second Ctrl-C ends the program at once.  SIGTERM is handled the same way,
+// without the note on standard error.
 #ifndef VOQ_TOOL_INTERRUPT_H
 #define VOQ_TOOL_INTERRUPT_H
 

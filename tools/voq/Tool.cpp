@@ -33,7 +33,10 @@ void LiveBlock::Show(const std::vector<std::string>& lines) {
     } else if (!inPlace_ && shown_ > 0) {
         text += "\n";
     }
-    for (const std::string& line : lines) text += line + "\n";
+    for (std::string line : lines) {
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        text += line + "\n";
+    }
     std::fputs(text.c_str(), out_);
     std::fflush(out_);
     shown_ = lines.size();
