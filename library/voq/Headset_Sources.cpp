@@ -41,6 +41,15 @@ Source* Headset::MatchSource(const std::string& name, bool mustMatch) {
     } else if (key.size() >= 3 && key.compare(0, 3, "SRC") == 0 && String2Integer(key.substr(3), number)) {
         key = key.substr(3);
     }
+    const std::string digits = Trim(key);
+    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) {
+        // Too many digits for any source: refused as such, never wrapped
+        // round to a small number.
+        const size_t first = digits.find_first_not_of('0');
+        if (first != std::string::npos && digits.size() - first > 9)
+            throw Error("Invalid source number " + digits.substr(first) + " (use names, or numbers from 1 to " +
+                        std::to_string(sources.size()) + ").");
+    }
     if (String2Integer(key, number)) {
         if (number >= 1 && size_t(number) <= sources.size()) return sources[size_t(number) - 1];
         throw Error("Invalid source number " + std::to_string(number) + " (use names, or numbers from 1 to " +

@@ -50,6 +50,11 @@ TEST_F(Naming, MatchingByNameAndNumber) {
                       " (use names, or numbers from 1 to 41).")
             << bad;
 
+    // Numbers too long for any source are refused, never wrapped round.
+    EXPECT_EQ(ErrorOf([&] { h.MatchSource("SRC4294967297", true); }),
+              "Invalid source number 4294967297 (use names, or numbers from 1 to 41).");
+    EXPECT_EQ(h.MatchSource("0000000000003", true), At(2));
+
     // Not numbers: matched as names.
     EXPECT_EQ(h.MatchSource("-1", false), nullptr);
     EXPECT_EQ(h.MatchSource("CHAN", false), nullptr);
