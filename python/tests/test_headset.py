@@ -105,6 +105,17 @@ def test_errors_carry_the_library_text(headset):
         raw = voq.lib.VOQ_ClearError()
     assert raw.decode() == message
 
+    # Without the binding's error callback the stored error still reaches
+    # the caller.
+    voq.lib.VOQ_SetErrorCallback(voq.lib.VOQ_SetErrorCallback.argtypes[0]())
+    try:
+        with pytest.raises(VOQError) as caught:
+            headset.choose_channels("Fz NOSUCH", "")
+        assert str(caught.value) == message
+    finally:
+        voq.lib.VOQ_SetErrorCallback(voq._core._error_callback)
+    assert voq.lib.VOQ_Error() is None
+
     headset.choose_channels(MONTAGE, "")
     assert headset.channel_names == NAMES  # later calls are unaffected
     with pytest.raises(VOQError) as caught:

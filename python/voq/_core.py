@@ -5,11 +5,12 @@ process-wide and its interface is for one thread at a time, so:
 
 - calls from Python threads are serialised by one process-wide lock
   (:data:`LOCK`, re-entrant);
-- the binding installs the library's error callback, which the library runs
-  on the thread whose call failed; it records the text for that thread, so a
-  failure is always raised by the call that caused it, with the library's own
-  text, and never by a call on another thread.  After a failure the stored
-  error is cleared as well (``VOQ_ClearError``);
+- after every call the library's stored error is taken and cleared
+  (``VOQ_ClearError``) and raised as :class:`VOQError` with the library's own
+  text.  The binding also installs the library's error callback, which the
+  library runs on the thread whose call failed: it records the text for that
+  thread, so a failure is raised by the call that caused it and never by a
+  call on another thread (such as a callback on the acquisition thread);
 - calls made from inside a callback that the library runs (processing stages,
   the sample callback) do not take the lock: they run on behalf of the call
   that is reading the headset, possibly on the library's acquisition thread
@@ -35,6 +36,9 @@ class VOQError(RuntimeError):
 
 #: Serialises the calls of all Python threads into the library.
 LOCK = threading.RLock()
+# Held around the checks of the library's stored error, and around each call
+# made from a library callback (never around anything that waits).
+_ERROR_LOCK = threading.Lock()
 
 
 class _ThreadState(threading.local):
@@ -89,35 +93,59 @@ class callback_context:
         _state.error = self._saved
 
 
-def _raise_pending() -> None:
+def _finish_locked_call() -> None:
+    """After a call from a Python thread: takes the library's stored error
+    (VOQ_ClearError returns it and clears it) and raises it.  The text comes
+    from the error callback when it ran on this thread; the stored text is
+    the fallback should the error callback have been replaced."""
     message = _state.error
     _state.error = None
-    lib.VOQ_ClearError()
-    raise VOQError(message)
+    with _ERROR_LOCK:
+        stored = lib.VOQ_ClearError()
+    if message is None and stored is not None:
+        message = _decode(stored)
+    if message is not None:
+        raise VOQError(message)
 
 
 def call(function: Callable[..., Any], *args: Any) -> Any:
     """Calls one export; raises VOQError with the library's text when it
     failed."""
     if _state.callback_depth:
-        _state.error = None
-        result = function(*args)
-        if _state.error is not None:
-            _raise_pending()
+        # On the reading thread, inside a library callback: no LOCK (the
+        # call that reads holds it, possibly on another thread).  The error
+        # lock keeps this call's failure from being seen by a check on
+        # another thread before it is cleared here.
+        with _ERROR_LOCK:
+            _state.error = None
+            result = function(*args)
+            message = _state.error
+            if message is not None:
+                _state.error = None
+                lib.VOQ_ClearError()
+        if message is not None:
+            raise VOQError(message)
         return result
     with LOCK:
         _state.error = None
         result = function(*args)
-        if _state.error is not None:
-            _raise_pending()
+        _finish_locked_call()
         return result
 
 
-def check() -> None:
+def check(final: bool = False) -> None:
     """Raises the failure of the raw calls made since :func:`clear`, if any.
-    For loops that call exports directly while holding :data:`LOCK`."""
-    if _state.error is not None:
-        _raise_pending()
+    For loops that call exports directly while holding :data:`LOCK`; with
+    `final` the library's stored error is taken as well."""
+    if final and not _state.callback_depth:
+        _finish_locked_call()
+    elif _state.error is not None:
+        message = _state.error
+        _state.error = None
+        if not _state.callback_depth:
+            with _ERROR_LOCK:
+                lib.VOQ_ClearError()
+        raise VOQError(message)
 
 
 def clear() -> None:

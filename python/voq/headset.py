@@ -218,6 +218,7 @@ class Channel(_Borrowed):
             for i in range(count):
                 out[i] = read(handle)
                 _core.check()
+            _core.check(final=True)
         return out
 
     @property
@@ -1139,7 +1140,7 @@ class Headset:
                 target = out[row]
                 for i in range(count):
                     target[i] = read(handle)
-                _core.check()
+                _core.check(final=True)
         return out
 
     def batches(self, count: Optional[int] = None) -> Iterator[Tuple[float, Any]]:
