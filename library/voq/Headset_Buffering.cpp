@@ -219,6 +219,7 @@ double Headset::WaitForBatch() {
 
     bool reset = false;
     double stamp;
+    double deadline = 0.0;
     if (N == 0) {
         while (Buffered() < firstLevel) Pump(callStart);
         if (Buffered() > firstLevel) DiscardDownTo(firstLevel);
@@ -229,8 +230,7 @@ double Headset::WaitForBatch() {
     } else {
         if (!(estimatedSampleRate > 0.0)) estimatedSampleRate = R;
         deadlineCorrection += double(B) / estimatedSampleRate - double(B) / R;
-        const double deadline =
-            deadlineBaseTime + double(N - deadlineBaseBatch) * double(B) / R + deadlineCorrection;
+        deadline = deadlineBaseTime + double(N - deadlineBaseBatch) * double(B) / R + deadlineCorrection;
         const uint64_t discharge = 3 * B + W;
         for (double now = PrecisionTime(); now < deadline; now = PrecisionTime()) {
             uint64_t level = Buffered();
@@ -290,7 +290,10 @@ double Headset::WaitForBatch() {
         const double newRate = 1.0 / (1.0 / R - c);
         deadlineBaseBatch = N;
         controllerBaseBatch = N;
-        deadlineBaseTime = PrecisionTime();
+        // The new pace starts from when this batch was due, not from when the
+        // wait noticed it: the wake-up delay of every update would otherwise
+        // add up and slow the pace below the rate the controller reports.
+        deadlineBaseTime = deadline;
         deadlineCorrection = 0.0;
         if (newRate != 0.0 && std::isfinite(newRate)) estimatedSampleRate = newRate;
         if (WillShow(4))
@@ -369,17 +372,44 @@ bool Headset::StartBackgroundAcquisition() {
 
 void Headset::StopBackgroundAcquisition() { acquisitionThread.stopRequested = true; }
 
+namespace {
+
+// Starts or stops the data stream from the worker.  The worker is the reader
+// while it runs, so it does not wait for the reply inside the command
+// transaction: it writes the command (the same packet, time-out and attempts
+// as Start/StopDataAcquisition), then reads blocks itself until the recorded
+// mode confirms the change, and resends when a reply time-out passes.
+void ChangeAcquisitionFromWorker(Headset& headset, bool start) {
+    const uint8_t payload[2] = {uint8_t(start ? 2 : 1), 0};
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (attempt > 0 && headset.WillShow(2))
+            headset.Message(2, std::string("No reply received - resending the ") + (start ? "start" : "stop") +
+                                   " of data acquisition (attempt #" + std::to_string(attempt) + ")");
+        Command command(CommandDestination::Master, CommandFamily::DataAcquisitionMode, payload, sizeof payload);
+        headset.Send(command, 0, 1);
+        const double deadline = PrecisionTime() + kReplyTimeout;
+        do {
+            headset.TryToReadBlock();
+            if ((headset.DataAcquisitionMode() != 0) == start) return;
+        } while (PrecisionTime() < deadline);
+    }
+    throw Error(std::string("Command failed too many times: the headset did not ") +
+                (start ? "start" : "stop") + " data acquisition.");
+}
+
+}  // namespace
+
 void* AcquisitionThread::Run() {
     if (!headset) return nullptr;
     try {
         const bool wasRunning = headset->DataAcquisitionMode() != 0;
-        if (!wasRunning) headset->StartDataAcquisition();
+        if (!wasRunning) ChangeAcquisitionFromWorker(*headset, true);
         while (!stopRequested.load()) {
             if (headset->DataAcquisitionMode() == 0) break;
             headset->TryToReadBlock();
             Sleep(kPollPause);
         }
-        if (!wasRunning && headset->DataAcquisitionMode() != 0) headset->StopDataAcquisition();
+        if (!wasRunning && headset->DataAcquisitionMode() != 0) ChangeAcquisitionFromWorker(*headset, false);
     } catch (const std::exception& e) {
         headset->Message(1, std::string("Background acquisition ended by an error: ") + e.what());
         throw;
