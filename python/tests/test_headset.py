@@ -280,3 +280,31 @@ def test_simulator_options():
     assert voq.simulator._options({"rate": 600, "impedance_all": 20, "impedance": {"Fz": 50},
                                    "trigger": "0.5:7", "seed": None}) == [
         "--rate", "600", "--impedance-all", "20", "--impedance", "Fz=50", "--trigger", "0.5:7"]
+
+
+def test_close_while_callbacks_run_on_the_acquisition_thread(headset, caplog):
+    # Last test of the module: it closes the shared headset.
+    headset.choose_channels("Fz Cz", "")
+    calls = []
+
+    def copy(stage, _time):
+        calls.append(threading.get_ident())
+        stage.write(0, stage.input.read(0))
+        stage.write(1, stage.input.read(1))
+
+    stage = headset.add_processing_stage("copy", copy)
+    headset.set_sample_callback(lambda _headset, _time: calls.append(0))
+    assert headset.start_background_acquisition()
+    deadline = time.monotonic() + 5
+    while len(calls) < 100 and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert len(calls) >= 100
+    headset.close()
+    # Nothing failed meanwhile (an uncollected callback exception is logged).
+    assert not [r for r in caplog.records if "callback exception" in r.getMessage()]
+    count = len(calls)
+    time.sleep(0.1)
+    assert len(calls) == count  # no callback after close
+    assert not stage.valid
+    with pytest.raises(VOQError, match="no longer valid"):
+        stage.name

@@ -432,6 +432,7 @@ class Headset:
     def __init__(self, port: Optional[str] = None, *, verbosity: Optional[int] = None,
                  logger: Optional[logging.Logger] = None) -> None:
         self._handle: Optional[_library.HeadsetHandle] = None
+        self._closing = False
         self._alive = _Token()
         self._sources_token = _Token()
         self._montage_token = _Token()
@@ -509,12 +510,17 @@ class Headset:
         acquisition to end).  Every Source, Channel and ProcessingStage of it
         becomes invalid."""
         handle = self._handle
-        if handle is None:
+        if handle is None or self._closing:
             return
-        self._handle = None
-        self._alive.valid = False
+        self._closing = True
         _open_headsets.discard(self)
-        call(lib.VOQ_Headset_Delete, handle)
+        try:
+            # Callbacks may still run until the library has stopped its
+            # thread, so the objects they use stay valid until then.
+            call(lib.VOQ_Headset_Delete, handle)
+        finally:
+            self._handle = None
+            self._alive.valid = False
         # The library has silenced the callbacks and ended its thread: the
         # callback objects may go now.
         self._keepalive = []
