@@ -27,6 +27,10 @@ if [ ! -e "$library" ]; then
   echo "run_tests.sh: $library does not exist (build the VOQ target)" >&2
   exit 1
 fi
+if grep -Eq '^VOQ_SANITIZE:[A-Z]*=.+' "$build/CMakeCache.txt" 2>/dev/null; then
+  echo "run_tests.sh: $build is a sanitizer build, which Python cannot load; use a plain build" >&2
+  exit 1
+fi
 simulator=""
 for candidate in "$build/simulator/voq-sim" "$build/voq-sim"; do
   if [ -x "$candidate" ]; then simulator=$candidate; break; fi

@@ -106,6 +106,11 @@ def main(argv: Optional[List[str]] = None) -> int:
     except (VOQError, RuntimeError, FileNotFoundError) as error:
         print("voq: %s" % error, file=sys.stderr)
         return 1
+    except ImportError as error:
+        print("voq: %s\n(the plots need numpy, matplotlib and MNE; on Debian run this with "
+              "/usr/bin/python3, where python3-numpy, python3-matplotlib and python3-mne "
+              "install them)" % error, file=sys.stderr)
+        return 1
 
 
 if __name__ == "__main__":
