@@ -8,7 +8,7 @@ arrays (:meth:`Headset.batches`, :meth:`Headset.read`), MNE by
     import voq
     with voq.Simulator() as port, voq.Headset(port) as headset:
         print(headset.info["HardwareModel"])
-        headset.choose_channels("Fz Cz Pz O1 O2 TRG", "A1/2+A2/2")
+        headset.choose_channels("Fz Cz C3 C4 O1 O2 TRG", "A1/2+A2/2")
         for timestamp, batch in headset.batches(5):
             print(timestamp, batch.shape)
 """
