@@ -113,6 +113,11 @@ bool ToolProcess::WaitFor(const std::function<bool(const std::string&, const std
     return true;
 }
 
+void ToolProcess::CloseOut() {
+    if (outFd_ >= 0) close(outFd_);
+    outFd_ = -1;
+}
+
 void ToolProcess::Signal(int signal) {
     if (pid_ > 0) kill(pid_, signal);
 }

@@ -36,6 +36,8 @@ public:
     bool WaitFor(const std::function<bool(const std::string&, const std::string&)>& done,
                  double timeoutSeconds);
     void Signal(int signal);
+    // Closes the reading end of standard output, as a reader that went away.
+    void CloseOut();
     // Reads everything and reaps the child; kills it after the time-out.
     ToolResult Finish(double timeoutSeconds);
     const std::string& Out() const { return out_; }

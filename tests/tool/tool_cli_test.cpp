@@ -304,6 +304,20 @@ TEST_F(ToolInterrupt, DuringStreamingStopsAcquisitionAndDisconnects) {
     EXPECT_EQ(state.hostOpenCount, 0);
 }
 
+TEST_F(ToolInterrupt, AReaderThatGoesAwayEndsTheStreamCleanly) {
+    ToolProcess tool({"--port", path_, "stream", "--format", "csv"}, kNoDefaultPort);
+    ASSERT_TRUE(tool.WaitFor([](const std::string& out, const std::string&) { return Lines(out).size() > 20; },
+                             30))
+        << tool.Out() << tool.Err();
+    tool.CloseOut();
+    ToolResult r = tool.Finish(20);
+    EXPECT_EQ(r.exitCode, 0) << Describe(r);
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    std::vector<voqsim::CommandRecord> commands = simulator_.Commands();
+    EXPECT_GT(FindCommands(commands, 33, 1).last, FindCommands(commands, 33, 2).last)
+        << "acquisition was left running";
+}
+
 TEST_F(ToolInterrupt, DuringTheImpedanceCheckStopsTheDriver) {
     ToolProcess tool({"--port", path_, "impedance", "--refresh", "0.2"}, kNoDefaultPort);
     ASSERT_TRUE(tool.WaitFor([](const std::string& out, const std::string&) { return Contains(out, "common-mode"); },

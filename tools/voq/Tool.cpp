@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 #include "Commands.h"
 #include "Format.h"
@@ -43,6 +45,15 @@ void LiveBlock::Show(const std::vector<std::string>& lines) {
 }
 
 int Main(int argc, char** argv) {
+    // Name the system's time zone explicitly when TZ is unset (the same zone
+    // the C library would use) and read it once, before any thread starts.
+    // With TZ unset the C library renews its copy of the zone name on every
+    // mktime(); the headset's clock and the simulated headset's clock call it
+    // from two threads, and the sanitizers cannot see the C library's own
+    // lock around that.
+    if (std::getenv("TZ") == nullptr) setenv("TZ", ":/etc/localtime", 0);
+    tzset();
+
     Options options;
     ParseResult parsed = ParseArguments(argc, argv, options);
     Style errStyle(UseColour(options.common.colour, STDERR_FILENO));
