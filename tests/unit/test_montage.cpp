@@ -28,7 +28,7 @@ protected:
     void SetUp() override { Load(sigtest::Standard1020()); }
     void Load(const Image& image) { h.InterpretCalibrationMemory(image.data()); }
     Source* Named(const std::string& name) { return h.MatchSource(name, true); }
-    std::string Spec(const std::string& specification, bool autoSwap = false) {
+    std::string Built(const std::string& specification, bool autoSwap = false) {
         std::unique_ptr<Channel> channel(h.ConstructChannel(specification, autoSwap));
         return channel->String(true);
     }
@@ -45,15 +45,15 @@ const char* const kFactoryMontage =
 }  // namespace
 
 TEST_F(Montage, GrammarWithTheFactoryReference) {
-    EXPECT_EQ(Spec("F3"), "F3-Pz");
-    EXPECT_EQ(Spec("F3*2"), "F3*2-Pz*2");
-    EXPECT_EQ(Spec("-F3"), "-F3+Pz");
-    EXPECT_EQ(Spec("+Cz*3/2"), "Cz*3/2-Pz*3/2");
-    EXPECT_EQ(Spec("Cz-Fz"), "Cz-Fz");
-    EXPECT_EQ(Spec("X1"), "X1");        // not referential EEG: no reference
-    EXPECT_EQ(Spec("trigger"), "TRG");  // aliases and numbers are names too
-    EXPECT_EQ(Spec("SRC4-src5"), "F3-Fz");
-    EXPECT_EQ(Spec("  "), "");
+    EXPECT_EQ(Built("F3"), "F3-Pz");
+    EXPECT_EQ(Built("F3*2"), "F3*2-Pz*2");
+    EXPECT_EQ(Built("-F3"), "-F3+Pz");
+    EXPECT_EQ(Built("+Cz*3/2"), "Cz*3/2-Pz*3/2");
+    EXPECT_EQ(Built("Cz-Fz"), "Cz-Fz");
+    EXPECT_EQ(Built("X1"), "X1");        // not referential EEG: no reference
+    EXPECT_EQ(Built("trigger"), "TRG");  // aliases and numbers are names too
+    EXPECT_EQ(Built("SRC4-src5"), "F3-Fz");
+    EXPECT_EQ(Built("  "), "");
 
     std::unique_ptr<Channel> three(h.ConstructChannel("F3-A1/2-A2/2", false));
     ASSERT_EQ(three->sources.size(), 3u);
@@ -91,17 +91,17 @@ TEST_F(Montage, GrammarFailures) {
 TEST_F(Montage, ChosenReferenceAndAutoSwap) {
     h.SetDefaultReference("A1/2+A2/2", false);
     EXPECT_EQ(h.ReferenceString(), "A1/2+A2/2");
-    EXPECT_EQ(Spec("F3"), "F3-A1/2-A2/2");
-    EXPECT_EQ(Spec("F3*2"), "F3*2-A1-A2");
-    EXPECT_EQ(Spec("X1"), "X1");
+    EXPECT_EQ(Built("F3"), "F3-A1/2-A2/2");
+    EXPECT_EQ(Built("F3*2"), "F3*2-A1-A2");
+    EXPECT_EQ(Built("X1"), "X1");
 
-    EXPECT_EQ(Spec("A1", false), "A1-A1/2-A2/2");
-    EXPECT_EQ(Spec("A1", true), "Pz-A1/2-A2/2");
+    EXPECT_EQ(Built("A1", false), "A1-A1/2-A2/2");
+    EXPECT_EQ(Built("A1", true), "Pz-A1/2-A2/2");
     std::unique_ptr<Channel> swapped(h.ConstructChannel("A1", true));
     EXPECT_EQ(swapped->sources[0], h.MatchSource(SourceID::Pz));
     EXPECT_TRUE(swapped->sources[0]->IsFactoryReference());
     // Only a channel that completed with the reference is swapped.
-    EXPECT_EQ(Spec("A1-A1/2-A2/2", true), "A1-A1/2-A2/2");
+    EXPECT_EQ(Built("A1-A1/2-A2/2", true), "A1-A1/2-A2/2");
 }
 
 TEST_F(Montage, AutoSwapWithoutAFactoryReferenceSourceKeepsTheChannel) {
