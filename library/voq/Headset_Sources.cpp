@@ -34,26 +34,26 @@ Source* Headset::MatchSource(const std::string& name, bool mustMatch) {
     const std::string trimmed = Trim(name);
     std::string key = Upper(trimmed);
 
-    // Numbers, optionally after "CH" or "SRC", are one-based positions.
-    int number = 0;
-    if (key.size() >= 2 && key.compare(0, 2, "CH") == 0 && String2Integer(key.substr(2), number)) {
+    // Numbers, optionally after "CH" or "SRC", are one-based positions.  A
+    // number too large for an int is still a number (and out of range): it
+    // never wraps round to a small one and never falls through to names.
+    auto isNumber = [](const std::string& text) {
+        const std::string t = Trim(text);
+        return !t.empty() && t.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (key.size() >= 2 && key.compare(0, 2, "CH") == 0 && isNumber(key.substr(2))) {
         key = key.substr(2);
-    } else if (key.size() >= 3 && key.compare(0, 3, "SRC") == 0 && String2Integer(key.substr(3), number)) {
+    } else if (key.size() >= 3 && key.compare(0, 3, "SRC") == 0 && isNumber(key.substr(3))) {
         key = key.substr(3);
     }
-    const std::string digits = Trim(key);
-    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) {
-        // Too many digits for any source: refused as such, never wrapped
-        // round to a small number.
+    if (isNumber(key)) {
+        int number = 0;
+        if (String2Integer(key, number) && number >= 1 && size_t(number) <= sources.size())
+            return sources[size_t(number) - 1];
+        const std::string digits = Trim(key);
         const size_t first = digits.find_first_not_of('0');
-        if (first != std::string::npos && digits.size() - first > 9)
-            throw Error("Invalid source number " + digits.substr(first) + " (use names, or numbers from 1 to " +
-                        std::to_string(sources.size()) + ").");
-    }
-    if (String2Integer(key, number)) {
-        if (number >= 1 && size_t(number) <= sources.size()) return sources[size_t(number) - 1];
-        throw Error("Invalid source number " + std::to_string(number) + " (use names, or numbers from 1 to " +
-                    std::to_string(sources.size()) + ").");
+        throw Error("Invalid source number " + (first == std::string::npos ? std::string("0") : digits.substr(first)) +
+                    " (use names, or numbers from 1 to " + std::to_string(sources.size()) + ").");
     }
 
     // Names first; aliases only when no name matches.

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <iomanip>
 #include <sstream>
@@ -74,7 +75,11 @@ bool String2Integer(std::string s, int& out) {
     if (s.empty()) return false;
     for (unsigned char c : s)
         if (!std::isdigit(c)) return false;
-    out = int(std::strtol(s.c_str(), nullptr, 10));
+    // A value that does not fit an int is refused rather than wrapped.
+    errno = 0;
+    long value = std::strtol(s.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > INT_MAX) return false;
+    out = int(value);
     return true;
 }
 

@@ -58,6 +58,11 @@ TEST(Text, String2Integer) {
     }
     EXPECT_TRUE(String2Integer("007", v));
     EXPECT_EQ(v, 7);
+    EXPECT_TRUE(String2Integer("2147483647", v));
+    EXPECT_EQ(v, 2147483647);
+    EXPECT_FALSE(String2Integer("2147483648", v));   // refused, not wrapped
+    EXPECT_FALSE(String2Integer("99999999999999999999", v));
+    EXPECT_EQ(v, 2147483647);
 }
 
 TEST(Text, String2Double) {
