@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -336,6 +337,27 @@ TEST_F(ToolInterrupt, DuringTheImpedanceCheckStopsTheDriver) {
     EXPECT_GT(FindCommands(commands, 33, 1).last, FindCommands(commands, 33, 2).last)
         << "acquisition was left running";
     EXPECT_EQ(simulator_.State().impedanceDriverMode, 0);
+}
+
+// A headset that goes silent in the middle of a stream: one error line, and
+// the program ends within seconds although the headset no longer answers the
+// stop command.
+using ToolLostHeadset = ToolInterrupt;
+
+TEST_F(ToolLostHeadset, SilenceEndsTheStreamWithOneErrorLine) {
+    ToolProcess tool({"--port", path_, "stream", "--format", "csv"}, kNoDefaultPort);
+    ASSERT_TRUE(tool.WaitFor([](const std::string& out, const std::string&) { return Lines(out).size() > 20; },
+                             30))
+        << tool.Out() << tool.Err();
+    simulator_.LoseLink(false);
+    auto lost = std::chrono::steady_clock::now();
+    ToolResult r = tool.Finish(40);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - lost).count();
+    EXPECT_EQ(r.exitCode, 1) << Describe(r);
+    ExpectOneErrorLine(r);
+    EXPECT_TRUE(Contains(r.err, "no block has arrived")) << r.err;
+    EXPECT_LT(seconds, 15.0);
+    EXPECT_EQ(r.out.back(), '\n') << "the last row is cut";
 }
 
 // ---------------------------------------------------------------------------

@@ -48,9 +48,8 @@ std::vector<std::string> Table(const std::vector<Electrode>& electrodes, double 
 
 }  // namespace
 
-int RunImpedance(const Options& options) {
+int RunImpedance(const Options& options, Session& session) {
     const ImpedanceOptions& o = options.impedance;
-    Session session(options.common);
     session.Connect();
     session.ChooseMontage(o.montage);
     VOQ_Headset h = session.Headset();
@@ -149,7 +148,6 @@ int RunImpedance(const Options& options) {
         if (o.seconds >= 0 && Since(started) >= o.seconds) break;
     }
 
-    session.Stop();
     if (interrupted && (o.once || o.seconds >= 0)) return kExitInterrupted;
     return kExitOK;
 }

@@ -37,8 +37,7 @@ const int kListedSources = kSensorsAndAxes | 0x08 | 0x10 | 0x40;
 
 }  // namespace
 
-int RunInfo(const Options& options) {
-    Session session(options.common);
+int RunInfo(const Options& options, Session& session) {
     session.Connect();
     VOQ_Headset h = session.Headset();
     Style style(UseColour(options.common.colour, STDOUT_FILENO));
@@ -87,7 +86,6 @@ int RunInfo(const Options& options) {
 
     std::fputs(out.c_str(), stdout);
     std::fflush(stdout);
-    session.Stop();
     return kExitOK;
 }
 

@@ -91,7 +91,7 @@ std::vector<std::string> LiveLines(const std::vector<OutputChannel>& channels, c
 
 }  // namespace
 
-int RunStream(const Options& options) {
+int RunStream(const Options& options, Session& session) {
     const StreamOptions& o = options.stream;
     StreamFormat format = o.format;
     if (format == StreamFormat::Auto)
@@ -102,7 +102,6 @@ int RunStream(const Options& options) {
     std::unique_ptr<RowWriter> rows;
     if (!live) rows = std::make_unique<RowWriter>(o.output);   // before connecting: fail fast
 
-    Session session(options.common);
     session.Connect();
     session.ChooseMontage(o.montage);
     VOQ_Headset h = session.Headset();
@@ -173,7 +172,7 @@ int RunStream(const Options& options) {
         }
         VOQ_ClearError();
         VOQ_Headset_WaitForBatch(h);
-        ThrowIfLibraryFailed("no samples from the headset: is it still switched on and in range?");
+        ThrowIfLibraryFailed("is the headset still switched on and in range?");
         for (size_t k = 0; k < channels.size(); ++k)
             for (unsigned int j = 0; j < batch; ++j)
                 values[j * channels.size() + k] = VOQ_Channel_ReadBuffered(channels[k].handle);
@@ -217,7 +216,6 @@ int RunStream(const Options& options) {
     }
 
     size_t overflowed = VOQ_Headset_GetNumberOfOverflowedSamples(h);
-    session.Stop();
     if (rows) rows->Close();
     if (overflowed > 0 && !readerGone)
         std::fprintf(stderr, "voq: warning: %zu samples were lost because they were not read in time\n",

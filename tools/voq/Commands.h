@@ -11,9 +11,12 @@
 
 namespace voqtool {
 
-int RunInfo(const Options& options);
-int RunImpedance(const Options& options);
-int RunStream(const Options& options);
+class Session;
+
+// The headset commands connect through `session`; the caller closes it.
+int RunInfo(const Options& options, Session& session);
+int RunImpedance(const Options& options, Session& session);
+int RunStream(const Options& options, Session& session);
 int RunSim(const Options& options);
 
 // Splits at blanks, dropping empty items.

@@ -45,6 +45,10 @@ std::string Upper(std::string s) {
 
 std::string SecondsText(double s) { return Format("%g s", s); }
 
+// How long stopping and disconnecting may take before the program leaves
+// without them.
+const double kCloseLimitSeconds = 5.0;
+
 std::string HintForConnectFailure(const std::string& message, const std::string& port) {
     if (message.find("VOQSerialPort") != std::string::npos)
         return "pass --port PATH (e.g. /dev/rfcomm0) or set VOQSerialPort; "
@@ -110,23 +114,51 @@ void ThrowIfLibraryFailed(const std::string& hint) {
 Session::Session(const CommonOptions& options)
     : options_(options), errStyle_(UseColour(options.colour, STDERR_FILENO)) {}
 
-Session::~Session() {
+Session::~Session() { Close(kExitFailure); }
+
+int Session::Close(int code) {
     if (headset_ != nullptr) {
-        try {
-            Stop();
-        } catch (const ToolError& e) {
-            std::fprintf(stderr, "%s\n", ErrorLine(e.what(), e.Hint(), errStyle_).c_str());
+        // Stopping and disconnecting talk to the headset, which may have
+        // gone away: they run on a thread of their own and are given up
+        // after a while (the system closes the port).
+        std::atomic<bool> done{false};
+        std::string failure, hint;
+        std::thread closer([this, &done, &failure, &hint] {
+            try {
+                Stop();
+            } catch (const ToolError& e) {
+                failure = e.what();
+                hint = e.Hint();
+            }
+            VOQ_ClearError();
+            VOQ_Headset_Delete(headset_);
+            const char* error = VOQ_ClearError();
+            if (error != nullptr && failure.empty()) failure = std::string("while disconnecting: ") + error;
+            done = true;
+        });
+        auto started = std::chrono::steady_clock::now();
+        while (!done && std::chrono::steady_clock::now() - started < std::chrono::duration<double>(kCloseLimitSeconds)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            DrainMessages();
         }
-        VOQ_ClearError();
-        VOQ_Headset_Delete(headset_);
+        if (!done) {
+            closer.detach();
+            if (code == kExitOK)
+                LeaveNow(kExitFailure,
+                         ErrorLine(Format("the headset did not answer while stopping, for %g s", kCloseLimitSeconds),
+                                   "it may still be streaming: switch it off and on again", errStyle_));
+            LeaveNow(code, "");
+        }
+        closer.join();
         headset_ = nullptr;
-        const char* error = VOQ_ClearError();
-        if (error != nullptr)
-            std::fprintf(stderr, "%s\n",
-                         ErrorLine(std::string("while disconnecting: ") + error, "", errStyle_).c_str());
         DrainMessages();
+        if (!failure.empty() && code == kExitOK) {
+            std::fprintf(stderr, "%s\n", ErrorLine(failure, hint, errStyle_).c_str());
+            code = kExitFailure;
+        }
     }
     simulator_.reset();
+    return code;
 }
 
 void Session::Progress(const std::string& text) {

@@ -36,7 +36,8 @@ struct DeliveryReports {
 class Session {
 public:
     explicit Session(const CommonOptions& options);
-    ~Session();   // stops what was started, deletes the headset, stops the simulator
+    ~Session();   // Close(kExitFailure) unless closed
+
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -61,6 +62,14 @@ public:
     // Stops acquisition on the device and the impedance driver if this
     // session started them.  Throws ToolError when the device does not obey.
     void Stop();
+
+    // Stops what was started, disconnects and lets the headset and the
+    // simulator go, within a few seconds even when the headset has stopped
+    // answering.  `code` is the command's exit code so far: after a
+    // successful command a failure to stop is reported and makes it 1; after
+    // a failed one (often a headset that went away) it is not reported.
+    // Returns the exit code.
+    int Close(int code);
 
     // Prints the library's queued messages (up to the verbosity asked for)
     // on standard error.  Safe to call often.

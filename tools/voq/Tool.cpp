@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
+#include "Session.h"
 #include "Tool.h"
 
 namespace voqtool {
@@ -71,11 +72,14 @@ int Main(int argc, char** argv) {
 
     InstallInterruptHandler();
     int code = kExitFailure;
+    // The session outlives the command, so that its error is reported before
+    // the headset is stopped and let go.
+    Session session(options.common);
     try {
         switch (options.command) {
-        case Command::Info: code = RunInfo(options); break;
-        case Command::Impedance: code = RunImpedance(options); break;
-        case Command::Stream: code = RunStream(options); break;
+        case Command::Info: code = RunInfo(options, session); break;
+        case Command::Impedance: code = RunImpedance(options, session); break;
+        case Command::Stream: code = RunStream(options, session); break;
         case Command::Sim: code = RunSim(options); break;
         case Command::None: code = kExitUsage; break;
         }
@@ -88,6 +92,7 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", ErrorLine(e.what(), "", errStyle).c_str());
         code = kExitFailure;
     }
+    code = session.Close(code);
     std::fflush(stdout);
     std::fflush(stderr);
     return code;
