@@ -17,8 +17,8 @@ struct ToolResult {
     std::string out, err;
 };
 
-// Environment changes: a value sets the variable, a missing value (the
-// nullptr-like empty optional is spelled by `unset`) removes it.
+// One change of the child's environment: sets the variable to `value`, or
+// removes it when `unset` is true.
 struct EnvChange {
     std::string name;
     std::string value;
