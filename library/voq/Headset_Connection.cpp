@@ -164,9 +164,11 @@ void Headset::Init() {
 }
 
 void Headset::Connect(std::string portName, bool initialize) {
-    if (port.IsOpen()) port.Close();
     {
+        // The port changes only under the read lock, so that no block read
+        // ever sees it half-closed.
         ReadLockGuard guard(*this);
+        if (port.IsOpen()) port.Close();
         pendingInput.clear();
         resynchronizationNeeded = false;
     }
@@ -177,7 +179,10 @@ void Headset::Connect(std::string portName, bool initialize) {
                 "the serial port name must be given explicitly, because the VOQSerialPort environment variable "
                 "is empty");
     }
-    port.Open(portName);
+    {
+        ReadLockGuard guard(*this);
+        port.Open(portName);
+    }
     if (WillShow(2)) Message(2, "Connected to " + portName);
     if (initialize) Initialize();
 }
@@ -196,8 +201,8 @@ void Headset::Disconnect() {
         }
     }
     if (port.IsOpen()) {
-        port.Close();
         ReadLockGuard guard(*this);
+        port.Close();
         pendingInput.clear();
     }
 }

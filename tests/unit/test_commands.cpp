@@ -2,7 +2,9 @@
 // pseudo-terminal, and the headset's lifecycle through the C interface.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -153,9 +155,9 @@ TEST_F(CommandsTest, FewerThanOneAttemptWritesNothing) {
 }
 
 TEST_F(CommandsTest, RefusedCommandIsResentUnderANewIdentifier) {
-    int calls = 0;
-    device.SetResponder([&calls](const SentCommand& c) {
-        return ++calls == 1 ? Answer(c, Bytes{}, 0x80) : Answer(c, StandardPayload(c));
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    device.SetResponder([calls](const SentCommand& c) {
+        return ++*calls == 1 ? Answer(c, Bytes{}, 0x80) : Answer(c, StandardPayload(c));
     });
     EXPECT_EQ(headset.QueryAnalogResetMode(), 1);
     auto sent = Sent(2);
@@ -176,10 +178,10 @@ TEST_F(CommandsTest, BadParameterSucceedsButIsRejected) {
 }
 
 TEST_F(CommandsTest, AnswerToAnotherIdentifierSettlesNothing) {
-    int calls = 0;
-    device.SetResponder([&calls](const SentCommand& c) {
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    device.SetResponder([calls](const SentCommand& c) {
         SentCommand other = c;
-        if (++calls == 1) other.identifier = (c.identifier + 7) % 256;
+        if (++*calls == 1) other.identifier = (c.identifier + 7) % 256;
         return Answer(other, StandardPayload(c));
     });
     EXPECT_EQ(headset.QuerySerialNumberAndSensorCount(), 1);
@@ -189,9 +191,9 @@ TEST_F(CommandsTest, AnswerToAnotherIdentifierSettlesNothing) {
 }
 
 TEST_F(CommandsTest, DroppedCommandAlarmResendsAtOnce) {
-    int calls = 0;
-    device.SetResponder([&calls](const SentCommand& c) {
-        if (++calls == 1) return Block(0, {AlarmPacket(2, 0x31, {})});   // CheckFailed
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    device.SetResponder([calls](const SentCommand& c) {
+        if (++*calls == 1) return Block(0, {AlarmPacket(2, 0x31, {})});   // CheckFailed
         return Answer(c, StandardPayload(c));
     });
     VOQ::Command command(VOQ::CommandDestination::Master, VOQ::CommandFamily::DeviceIdentification);

@@ -62,6 +62,8 @@ TEST(SerialPort, PseudoTerminalOpensWithoutModemLines) {
     PtyDevice device;
     VOQ::SerialPort port;
     port.Init();
+    VOQ::PrecisionTime();   // fixes the time origin before the port opens
+    VOQ::Sleep(0.01);
     EXPECT_EQ(OpenError(port, device.Path()), "");
     EXPECT_TRUE(port.IsOpen());
     EXPECT_EQ(port.PortName(), device.Path());
@@ -138,6 +140,8 @@ TEST(SerialPort, FakeDataStandsInForTheDevice) {
     std::deque<uint8_t> queue;
     for (int k = 0; k < 10000; ++k) queue.push_back(uint8_t(k));
     port.AttachFakeData(&queue);
+    VOQ::PrecisionTime();
+    VOQ::Sleep(0.01);
     EXPECT_TRUE(port.IsOpenOrFake());
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(OpenError(port, "fake"), "");
