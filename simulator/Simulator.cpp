@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -158,7 +159,11 @@ struct PendingBlock {
     Bytes bytes;
     std::vector<int64_t> samples;
     uint64_t accelerometerPackets = 0;
+    uint16_t number = 0;
+    uint32_t lastSampleStamp = 0;   // of the last data packet
 };
+
+const size_t kMaxBlockWrites = 1000000;
 
 struct Pty {
     int master = -1;
@@ -274,6 +279,12 @@ struct Simulator::Device {
     Bytes output;
     uint16_t blockNumber = 0;
 
+    // Latency hook: blocks in `output` not yet written (with the count of
+    // output bytes up to their end), and the blocks written.
+    bool recordWrites = false;
+    std::deque<std::pair<size_t, BlockWrite>> unwritten;
+    std::vector<BlockWrite> written;
+
     // Faults.
     bool silent = false;
     std::set<int> silentFamilies;
@@ -341,7 +352,7 @@ struct Simulator::Device {
         nextBatteryHost = -1.0;
         input.clear();
         packets.clear();
-        output.clear();
+        DropOutput();
         urgent = false;
         holding = false;
         connectionPending = true;
@@ -395,8 +406,25 @@ struct Simulator::Device {
         packets.clear();
         if (holding) stats.samplesDiscarded += held.samples.size();
         holding = false;
-        output.clear();
+        DropOutput();
         urgent = false;
+    }
+
+    void DropOutput() {
+        output.clear();
+        unwritten.clear();
+    }
+
+    // `n` more bytes of `output` went out with the write() that began at
+    // `before`.
+    void NoteWritten(size_t n, double before) {
+        while (!unwritten.empty() && unwritten.front().first <= n) {
+            BlockWrite w = unwritten.front().second;
+            w.hostTime = before;
+            if (written.size() < kMaxBlockWrites) written.push_back(w);
+            unwritten.pop_front();
+        }
+        for (auto& entry : unwritten) entry.first -= n;
     }
 
     void Queue(Bytes packet, bool makeUrgent = true) {
@@ -714,8 +742,11 @@ struct Simulator::Device {
     }
 
     Bytes Page(int page) const {
-        Bytes b{uint8_t(page), 0};
-        b.insert(b.end(), image.begin() + 16 * page, image.begin() + 16 * page + 16);
+        // Sized first and filled in place: GCC 12 at -O3 misreads an insert
+        // into a two-byte vector as an out-of-bounds copy.
+        Bytes b(18, 0);
+        b[0] = uint8_t(page);
+        std::copy(image.begin() + 16 * page, image.begin() + 16 * page + 16, b.begin() + 2);
         return b;
     }
 
@@ -890,9 +921,13 @@ struct Simulator::Device {
             uint8_t clock[6];
             RecordClock(clock, clockSetCalendar + time_t(std::floor(DeviceTicks(now) / kTicksPerSecond)));
             b.insert(b.end(), clock, clock + 6);
+            block.number = blockNumber;
             for (size_t k = i; k < j; ++k) {
                 b.insert(b.end(), packets[k].bytes.begin(), packets[k].bytes.end());
-                if (packets[k].sample >= 0) block.samples.push_back(packets[k].sample);
+                if (packets[k].sample >= 0) {
+                    block.samples.push_back(packets[k].sample);
+                    block.lastSampleStamp = VOQ::ReadU32LE(&packets[k].bytes[2]);
+                }
                 if (packets[k].accelerometer) ++block.accelerometerPackets;
             }
             b.push_back('\r');
@@ -952,6 +987,14 @@ struct Simulator::Device {
             return;
         }
         output.insert(output.end(), block.bytes.begin(), block.bytes.end());
+        if (recordWrites) {
+            BlockWrite w;
+            w.number = block.number;
+            w.dataPackets = int(block.samples.size());
+            w.lastSample = block.samples.empty() ? -1 : block.samples.back();
+            w.lastSampleStamp = block.lastSampleStamp;
+            unwritten.emplace_back(output.size(), w);
+        }
         ++stats.blocksSent;
         for (int64_t s : block.samples) {
             if (stats.firstSampleNumber < 0) stats.firstSampleNumber = s;
@@ -963,15 +1006,17 @@ struct Simulator::Device {
 
     void WriteOutput() {
         if (pty.master < 0) {
-            output.clear();
+            DropOutput();
             return;
         }
         while (!output.empty()) {
+            const double before = recordWrites ? Now() : 0.0;
             const ssize_t n = write(pty.master, output.data(), output.size());
             if (n > 0) {
                 output.erase(output.begin(), output.begin() + n);
+                if (!unwritten.empty()) NoteWritten(size_t(n), before);
             } else {
-                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) output.clear();
+                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) DropOutput();
                 break;
             }
         }
@@ -1272,6 +1317,25 @@ Image Simulator::CalibrationImage() const {
 std::vector<Slot> Simulator::Slots() const {
     std::lock_guard<std::mutex> lock(device_->mutex);
     return device_->slots;
+}
+
+double Simulator::HostTime() const {
+    std::lock_guard<std::mutex> lock(device_->mutex);
+    return device_->running ? device_->Now() : 0.0;
+}
+
+void Simulator::RecordBlockWrites(bool on) {
+    std::lock_guard<std::mutex> lock(device_->mutex);
+    device_->recordWrites = on;
+    device_->unwritten.clear();
+    if (on) device_->written.clear();
+}
+
+std::vector<BlockWrite> Simulator::TakeBlockWrites() {
+    std::lock_guard<std::mutex> lock(device_->mutex);
+    std::vector<BlockWrite> taken;
+    taken.swap(device_->written);
+    return taken;
 }
 
 void Simulator::SetSilent(bool silent) {

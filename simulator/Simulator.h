@@ -297,6 +297,18 @@ struct StreamStats {
     uint16_t nextBlockNumber = 0;
 };
 
+// One block as it left the device, for latency measurements (see
+// RecordBlockWrites).
+struct BlockWrite {
+    uint16_t number = 0;             // block number
+    int dataPackets = 0;             // data packets in the block
+    int64_t lastSample = -1;         // sample number of its last data packet, -1 none
+    uint32_t lastSampleStamp = 0;    // that packet's time stamp, in ticks
+    double hostTime = 0.0;           // seconds since Start(), host monotonic clock:
+                                     // just before the write() that handed the
+                                     // block's last byte to the pseudo-terminal
+};
+
 // ---------------------------------------------------------------------------
 
 class Simulator {
@@ -342,6 +354,15 @@ public:
     StreamStats Stats() const;
     Image CalibrationImage() const;
     std::vector<Slot> Slots() const;
+    // Seconds since Start() on the host's monotonic clock (std::chrono::
+    // steady_clock): the time base of CommandRecord::hostTime and
+    // BlockWrite::hostTime.  0 when not running.
+    double HostTime() const;
+    // Latency hook: while on, every block written to the pseudo-terminal is
+    // recorded (at most 1,000,000, the oldest kept).  Turning it on clears the
+    // record.  TakeBlockWrites() returns the record and clears it.
+    void RecordBlockWrites(bool on);
+    std::vector<BlockWrite> TakeBlockWrites();
 
     // Faults.  All take effect at once; ClearFaults() removes every standing
     // one (silence, per-family faults, corruption fraction, pending block
