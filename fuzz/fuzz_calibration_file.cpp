@@ -1,0 +1,80 @@
+// Calibration-memory dump files: the input is written to a file and read
+// with format detection and with each format given ("DEC", "HEX", "BIN").
+// Every image that is read is interpreted (sources, aliases, naming scheme),
+// given the factory montage and the traditional reference, dumped in each
+// format and read back: the round trip must reproduce the image exactly.
+// The first 128 bytes are also interpreted directly from a heap block of
+// exactly 128 bytes.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "FuzzSupport.h"
+
+namespace {
+
+std::string ScratchName(const char* what) {
+    const char* directory = std::getenv("TMPDIR");
+    return std::string(directory && *directory ? directory : "/tmp") + "/voq-fuzz-" + what + "-" +
+           std::to_string(long(getpid()));
+}
+
+void WriteFile(const std::string& name, const uint8_t* data, size_t size) {
+    std::ofstream file(name, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+}
+
+template <typename Call>
+bool Try(Call&& call) {
+    try {
+        call();
+        return true;
+    } catch (const VOQ::Error&) {
+        return false;
+    }
+}
+
+// What a freshly read image leads to at start-up, then the round trips.
+void UseImage(VOQ::Headset& headset, const std::string& scratch) {
+    Try([&] { headset.ChooseChannels("FACTORY", "FACTORY", false); });
+    Try([&] { headset.SetTraditionalReference(true); });
+    headset.MontageString(true);
+    headset.SourceNames(0x1FF);
+    headset.InfoString();
+
+    voqfuzz::Image image;
+    std::memcpy(image.data(), headset.CalibrationMemory(), image.size());
+    for (const char* format : {"DEC", "HEX", "BIN"}) {
+        headset.DumpCalibrationMemoryToFile(scratch, format);
+        if (!Try([&] { headset.ReadCalibrationMemoryFromFile(scratch, ""); }) ||
+            std::memcmp(image.data(), headset.CalibrationMemory(), image.size()) != 0) {
+            std::fprintf(stderr, "calibration memory dumped as %s did not read back the same\n", format);
+            std::abort();
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string input = ScratchName("input");
+    static const std::string scratch = ScratchName("dump");
+    WriteFile(input, data, size);
+
+    voqfuzz::HeadsetOptions setup;
+    setup.verbosity = 3;
+    std::unique_ptr<VOQ::Headset> headset = voqfuzz::MakeHeadset(setup);
+    for (const char* format : {"", "DEC", "HEX", "BIN", " hex ", "bin\n"}) {
+        if (Try([&] { headset->ReadCalibrationMemoryFromFile(input, format); })) UseImage(*headset, scratch);
+    }
+    if (size >= 128) {
+        voqfuzz::ExactCopy image(data, 128);
+        if (Try([&] { headset->InterpretCalibrationMemory(image.data()); })) UseImage(*headset, scratch);
+    }
+    return 0;
+}
