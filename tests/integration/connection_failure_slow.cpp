@@ -28,6 +28,9 @@ TEST(ConnectionFailure, TwentyAttemptsThenNoHeadset) {
     for (const auto& c : sim.Commands())
         if (c.family == 29) ++identification;
     EXPECT_EQ(identification, 20);
-    // The half-built headset let go of the port.
+    // The half-built headset let go of the port (the device notices a close
+    // within a moment).
+    const double deadline = VOQ::PrecisionTime() + 2.0;
+    while (sim.State().hostOpenCount != 0 && VOQ::PrecisionTime() < deadline) VOQ::Sleep(0.01);
     EXPECT_EQ(sim.State().hostOpenCount, 0);
 }
