@@ -258,9 +258,16 @@ public:
     uint64_t WaitForSamples(uint64_t n);
     // Leaves at most n unread values in every output and montage channel.
     void WasteSamples(uint64_t n);
+    // Receive and Idle read blocks themselves; while the background worker
+    // runs they leave the reading to it and only wait.
     void Receive(double duration, double idleTime);
     void Idle(double seconds);
+    // Stops a running worker (and waits for it), then starts a new one.  The
+    // worker starts the data stream if it is stopped and stops it again on
+    // its way out only if it started it; an error that ends it is issued at
+    // level 1 and thrown by the next wait.
     bool StartBackgroundAcquisition();
+    // Asks the worker to stop; returns at once.
     void StopBackgroundAcquisition();
     uint64_t BatchSize() const { return batchSize; }
     double EstimatedSampleRate() const { return estimatedSampleRate; }

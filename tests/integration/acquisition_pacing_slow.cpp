@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,6 +44,12 @@ int Collect(const char* message, int level) {
 }  // namespace
 
 TEST(AcquisitionPacing, ControllerFindsTheRateOfADriftingHeadset) {
+    // The simulator runs in this process, and both sides convert local
+    // times.  Without TZ the C library reloads the zone on every conversion
+    // (under a lock the thread checker cannot see); naming the default zone
+    // explicitly keeps the zone the same and loads it once.
+    if (!std::getenv("TZ")) setenv("TZ", ":/etc/localtime", 1);
+    tzset();
     const double driftPpm = 500.0;
     const double runSeconds = 60.0;
     voqsim::Config config;
