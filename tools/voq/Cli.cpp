@@ -165,12 +165,31 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
     stream->add_option("-o,--output", o.stream.output, "Write the rows to this file")
         ->type_name("FILE");
 
+    CLI::App* record = app.add_subcommand(
+        "record", "Record the montage channels and the trigger to a BDF+ (OUT.bdf, 24-bit) or EDF+ "
+                  "(OUT.edf, 16-bit) file, with trigger, alarm and data-loss annotations");
+    record->callback([&o] { o.command = Command::Record; });
+    record->add_option("output", o.record.output, "The file: OUT.bdf or OUT.edf")
+        ->required()
+        ->type_name("OUT");
+    AddMontageOptions(record, o.record.montage);
+    record->add_option("--seconds", o.record.seconds, "Stop after this many seconds (default: Ctrl-C)")
+        ->check(CLI::NonNegativeNumber);
+    record->add_option("--segment-minutes", o.record.segmentMinutes,
+                       "Continue in a new numbered file (OUT-002.bdf, OUT-003.bdf, ...) every so many "
+                       "minutes, so that a crash loses at most the open one; 0: one file")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    record->add_flag("--impedance-first", o.record.impedanceFirst,
+                     "Measure the electrode impedances first and note them at the start of the file");
+    record->add_flag("--overwrite", o.record.overwrite, "Replace existing files of that name");
+
     CLI::App* sim = app.add_subcommand(
         "sim", "Run a simulated headset on a pseudo-terminal until Ctrl-C; prints its path");
     sim->callback([&o] { o.command = Command::Sim; });
     AddSimOptions(sim, o.sim, "", "Simulated headset");
 
-    for (CLI::App* sub : {info, imp, stream, sim}) sub->fallthrough();
+    for (CLI::App* sub : {info, imp, stream, record, sim}) sub->fallthrough();
 
     ParseResult result;
     std::ostringstream out, err;
@@ -195,7 +214,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
             std::vector<std::string> rest = app.remaining();
             result.err = rest.empty() ? std::string("a command is required")
                                       : "unknown command \"" + rest.front() + "\"";
-            result.err += ": info, impedance, stream or sim";
+            result.err += ": info, impedance, stream, record or sim";
         }
         return result;
     }

@@ -17,6 +17,7 @@ class Session;
 int RunInfo(const Options& options, Session& session);
 int RunImpedance(const Options& options, Session& session);
 int RunStream(const Options& options, Session& session);
+int RunRecord(const Options& options, Session& session);
 int RunSim(const Options& options);
 
 // Splits at blanks, dropping empty items.

@@ -80,6 +80,7 @@ int Main(int argc, char** argv) {
         case Command::Info: code = RunInfo(options, session); break;
         case Command::Impedance: code = RunImpedance(options, session); break;
         case Command::Stream: code = RunStream(options, session); break;
+        case Command::Record: code = RunRecord(options, session); break;
         case Command::Sim: code = RunSim(options); break;
         case Command::None: code = kExitUsage; break;
         }

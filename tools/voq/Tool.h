@@ -82,13 +82,23 @@ struct StreamOptions {
     std::string output;        // empty: standard output
 };
 
-enum class Command { None, Info, Impedance, Stream, Sim };
+struct RecordOptions {
+    MontageOptions montage;
+    std::string output;        // OUT.bdf (BDF+) or OUT.edf (EDF+)
+    double seconds = -1.0;     // negative: until Ctrl-C
+    double segmentMinutes = 30.0;   // 0: one file
+    bool impedanceFirst = false;
+    bool overwrite = false;
+};
+
+enum class Command { None, Info, Impedance, Stream, Record, Sim };
 
 struct Options {
     Command command = Command::None;
     CommonOptions common;
     ImpedanceOptions impedance;
     StreamOptions stream;
+    RecordOptions record;
     SimOptions sim;            // options of `voq sim`
 };
 

@@ -1,0 +1,121 @@
+// One BDF+ or EDF+ file written with EDFlib: the header, whole data records,
+// and the annotations handed over when it is closed.
+//
+// EDFlib reports no failed write: its buffered writes may fail (disk full, a
+// file size limit, a lost device) while every call returns success, and on
+// closing it still writes a record count the file does not have.  So the
+// segment watches the file on a descriptor of its own: after every record it
+// compares the file's size with what should have reached it (allowing for
+// one stdio buffer not yet flushed) and notices a deleted file; a closed
+// file is checked against its own header.  After a failure the file is
+// repaired: its header gets the number of records that are complete on disk
+// and the partial tail is cut off, so that every reader opens what was
+// written before the failure.
+#ifndef VOQ_RECORDER_EDFSEGMENT_H
+#define VOQ_RECORDER_EDFSEGMENT_H
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "RecordPlan.h"
+
+namespace voqrec {
+
+// A failure to write a file; the recorder stops at the first one.
+class WriteError : public RecorderError {
+public:
+    explicit WriteError(const std::string& message) : RecorderError(message) {}
+};
+
+struct SignalSpec {
+    std::string label;          // at most 16 printable ASCII characters
+    std::string dimension;      // "uV", or "" for the trigger and other counts
+    std::string prefilter;
+    std::string transducer;
+    double physicalMinimum = -1.0;
+    double physicalMaximum = 1.0;
+    int digitalMinimum = -32768;
+    int digitalMaximum = 32767;
+};
+
+struct SegmentHeader {
+    FileFormat format = FileFormat::BDF;
+    RecordPlan plan;
+    std::vector<SignalSpec> signals;
+    std::string equipment;
+    std::string recordingAdditional;
+    std::time_t start = 0;      // wall-clock time of the first sample (whole seconds used)
+};
+
+struct Annotation {
+    int64_t onset = 0;          // 100-microsecond units from the start of the file
+    int64_t duration = -1;      // same units; -1 when it has none
+    std::string text;           // at most kMaxAnnotationText characters are kept
+};
+
+// The layout a file's header declares.
+struct FileLayout {
+    int64_t headerBytes = 0;
+    int64_t recordBytes = 0;
+    int64_t records = -1;       // -1 when the header says "unknown"
+};
+
+// Reads the layout from the header of the file open on `fd`; false when the
+// header is incomplete or unreadable.
+bool ReadFileLayout(int fd, FileLayout& layout);
+
+// Makes a file readable after a failed or interrupted write: sets the record
+// count to the number of records complete on disk (at most `maxRecords`
+// when that is not negative) and cuts off anything after them.  Returns that
+// number; throws WriteError when the header itself is incomplete.
+int64_t RepairFile(const std::string& path, int64_t maxRecords = -1);
+
+class EdfSegment {
+public:
+    // Creates the file and writes nothing yet (EDFlib writes the header with
+    // the first record).  Throws RecorderError when it cannot be created.
+    EdfSegment(const std::string& path, const SegmentHeader& header);
+    ~EdfSegment();   // closes an open file quietly (repairing it if needed)
+    EdfSegment(const EdfSegment&) = delete;
+    EdfSegment& operator=(const EdfSegment&) = delete;
+
+    // Allowed until the first record is written.
+    void SetStart(std::time_t start);
+    // One data record: samplesPerRecord values of signal 0, then of signal 1,
+    // and so on.  Throws WriteError when the file stops growing or is gone.
+    void WriteRecord(const double* values);
+    // Hands over the annotations (at most Capacity() are stored) and closes.
+    // Returns how many were stored.  After a failure the file is repaired
+    // before WriteError is thrown.
+    size_t Close(const std::vector<Annotation>& annotations);
+    // Closes after a failure: keeps the records complete on disk and the
+    // annotations that fit in them.  Returns the records kept.
+    int64_t Abandon(const std::vector<Annotation>& annotations);
+    // Closes and deletes a file that received no data record.
+    void Discard();
+
+    const std::string& Path() const { return path_; }
+    uint64_t Records() const { return records_; }
+    uint64_t Capacity() const { return records_ * static_cast<uint64_t>(header_.plan.annotationSignals); }
+    bool IsOpen() const { return handle_ >= 0; }
+
+private:
+    void Check();
+    std::string FailureReason(int64_t size);
+    void CloseHandle(const std::vector<Annotation>& annotations, size_t count);
+
+    std::string path_;
+    SegmentHeader header_;
+    int handle_ = -1;      // EDFlib's handle
+    int watch_ = -1;       // our own read-only descriptor of the same file
+    uint64_t records_ = 0;
+    FileLayout layout_;    // exact once the header has reached the file
+    bool layoutKnown_ = false;
+    int64_t slack_ = 0;    // bytes EDFlib may hold back in its stdio buffer
+};
+
+}  // namespace voqrec
+
+#endif

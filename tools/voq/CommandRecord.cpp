@@ -1,0 +1,196 @@
+// `voq record`: the montage channels to a BDF+ or EDF+ file, with a progress
+// line, Ctrl-C that ends with a complete file, and write errors that stop
+// with what was written kept readable.
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "Commands.h"
+#include "Format.h"
+#include "Interrupt.h"
+#include "Recorder.h"
+#include "Session.h"
+
+namespace voqtool {
+
+namespace {
+
+bool HasTriggerChannel(VOQ_Headset h) {
+    const unsigned n = VOQ_Headset_GetNumberOfChannels(h);
+    for (unsigned i = 0; i < n; ++i)
+        if (VOQ_Channel_IsTrigger(VOQ_Headset_GetChannelByIndex(h, i))) return true;
+    return false;
+}
+
+std::string Seconds(double s) { return Format("%.1f s", s); }
+
+std::string FileList(const std::vector<std::string>& files) {
+    std::string text;
+    for (size_t i = 0; i < files.size(); ++i) text += (i ? (i + 1 == files.size() ? " and " : ", ") : "") + files[i];
+    return text;
+}
+
+// The progress line, redrawn in place on a terminal.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool shown) : shown_(shown) {}
+    void Show(const voqrec::Recorder& recorder, const DeliveryReports& reports) {
+        if (!shown_) return;
+        const voqrec::RecordingStats& s = recorder.Stats();
+        std::string line = "recording " + Seconds(recorder.SecondsWritten());
+        if (recorder.RequestedSeconds() >= 0) line += " / " + Seconds(recorder.RequestedSeconds());
+        line += Format("   %llu samples   overflowed %llu   violations %lu",
+                       static_cast<unsigned long long>(s.samplesWritten),
+                       static_cast<unsigned long long>(s.overflowedSamples), reports.realTimeViolations);
+        if (recorder.RequestedSeconds() < 0) line += "   Ctrl-C to stop";
+        std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+    // Clears the line so that other text can be printed.
+    void Clear() {
+        if (!drawn_) return;
+        std::fputs("\r\x1b[K", stderr);
+        drawn_ = false;
+    }
+    // Leaves the last state on its own line.
+    void Finish() {
+        if (!drawn_) return;
+        std::fputs("\n", stderr);
+        std::fflush(stderr);
+        drawn_ = false;
+    }
+
+private:
+    bool shown_;
+    bool drawn_ = false;
+};
+
+}  // namespace
+
+int RunRecord(const Options& options, Session& session) {
+    const RecordOptions& o = options.record;
+    const bool quiet = options.common.quiet;
+
+    // The name and the existing files are checked before connecting.
+    try {
+        voqrec::FormatOfPath(o.output);
+    } catch (const voqrec::RecorderError& e) {
+        throw ToolError(e.what(), "", kExitUsage);
+    }
+    if (!o.overwrite) {
+        const std::vector<std::string> existing = voqrec::ExistingSegments(o.output);
+        if (!existing.empty())
+            throw ToolError("will not overwrite " + FileList(existing),
+                            "choose another name, or pass --overwrite to replace " +
+                                std::string(existing.size() > 1 ? "them" : "it"));
+    }
+    // A file size limit then fails a write (reported below) instead of
+    // ending the program.
+    signal(SIGXFSZ, SIG_IGN);
+
+    session.Connect();
+    session.ChooseMontage(o.montage);
+    VOQ_Headset h = session.Headset();
+    if (!o.montage.montage.empty() && !HasTriggerChannel(h)) {
+        // The trigger input is recorded whatever the montage.
+        VOQ_ClearError();
+        VOQ_Headset_ChooseChannels(h, (o.montage.montage + " TRG").c_str(), o.montage.reference.c_str(), 1);
+        if (VOQ_ClearError() != nullptr) {
+            session.ChooseMontage(o.montage);
+            if (!quiet) std::fprintf(stderr, "voq: warning: this headset has no trigger input to record\n");
+        }
+    }
+
+    voqrec::RecordingOptions recording;
+    recording.segmentSeconds = o.segmentMinutes * 60.0;
+    recording.overwrite = o.overwrite;
+    recording.impedanceFirst = o.impedanceFirst;
+    std::unique_ptr<voqrec::Recorder> recorder;
+    try {
+        recorder = std::make_unique<voqrec::Recorder>(h, o.output, recording);
+    } catch (const voqrec::RecorderError& e) {
+        throw ToolError(e.what());
+    }
+    if (!quiet)
+        std::fprintf(stderr, "voq: recording %zu signals at %g samples/s to %s (%s)%s\n",
+                     recorder->Labels().size(), recorder->SamplingRate(), o.output.c_str(),
+                     voqrec::FormatName(recorder->Format()),
+                     o.impedanceFirst ? ", after measuring the impedances" : "");
+
+    ProgressLine progress(!quiet && isatty(STDERR_FILENO) == 1);
+    bool interrupted = false;
+    unsigned long violationsSeen = session.Reports().realTimeViolations;
+    try {
+        recorder->Start(o.seconds);
+        if (!quiet && !recorder->Impedances().empty()) {
+            std::string line = "voq: impedances (kOhm):";
+            for (const voqrec::Impedance& z : recorder->Impedances())
+                line += " " + z.electrode + " " + ImpedanceText(z.kOhm);
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+        for (;;) {
+            if (Interrupted()) {
+                interrupted = true;
+                break;
+            }
+            const bool more = recorder->Step();
+            const unsigned long violations = session.Reports().realTimeViolations;
+            if (violations > violationsSeen) {
+                recorder->NoteRealTimeViolations(violations - violationsSeen);
+                violationsSeen = violations;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (!more || now - lastShown >= std::chrono::milliseconds(250)) {
+                lastShown = now;
+                progress.Clear();
+                session.DrainMessages();
+                progress.Show(*recorder, session.Reports());
+            }
+            if (!more) break;
+        }
+        recorder->Close();
+    } catch (const voqrec::RecorderError& e) {
+        progress.Finish();
+        session.DrainMessages();
+        const std::vector<std::string>& files = recorder->Files();
+        const voqrec::RecordingStats& s = recorder->Stats();
+        const double kept = double(s.samplesWritten - std::min(s.samplesLost, s.samplesWritten)) /
+                            recorder->SamplingRate();
+        throw ToolError(e.what(), files.empty() || kept <= 0.0
+                                      ? std::string("nothing was recorded")
+                                      : "the first " + Seconds(kept) + " are kept, readable, in " +
+                                            FileList(files));
+    }
+    progress.Finish();
+    session.DrainMessages();
+
+    const voqrec::RecordingStats& s = recorder->Stats();
+    for (const std::string& file : recorder->Files()) std::printf("%s\n", file.c_str());
+    if (!quiet) {
+        std::fprintf(stderr, "voq: recorded %s (%llu samples) of %zu signals, %llu annotations, in %s\n",
+                     Seconds(recorder->SecondsWritten()).c_str(), static_cast<unsigned long long>(s.samplesWritten),
+                     recorder->Labels().size(), static_cast<unsigned long long>(s.annotations),
+                     FileList(recorder->Files()).c_str());
+        if (s.overflowedSamples > 0)
+            std::fprintf(stderr, "voq: warning: %llu samples were lost because they were not read in time "
+                                 "(annotated in the file)\n",
+                         static_cast<unsigned long long>(s.overflowedSamples));
+        if (s.realTimeViolations > 0)
+            std::fprintf(stderr, "voq: warning: %llu real-time violations (annotated in the file)\n",
+                         static_cast<unsigned long long>(s.realTimeViolations));
+        if (s.clippedValues > 0)
+            std::fprintf(stderr, "voq: warning: %llu values were beyond their signal's range and were "
+                                 "clipped (annotated in the file)\n",
+                         static_cast<unsigned long long>(s.clippedValues));
+    }
+    if (interrupted && o.seconds >= 0) return kExitInterrupted;
+    return kExitOK;
+}
+
+}  // namespace voqtool
