@@ -8,7 +8,8 @@
 # The code is generated for ARMv6 cores with a VFP unit (ARM1176JZF-S and
 # alike) while keeping the soft-float calling convention, so it links with and
 # runs on an unmodified armel system.  Set VOQ_ARMV6_FLOAT_FLAGS to
-# "-mfloat-abi=soft" for cores without a floating-point unit.
+# "-mfloat-abi=soft" for cores without a floating-point unit, or to
+# "-mfpu=vfp -mfloat-abi=hard" with a hard-float ARMv6 toolchain.
 #
 # Test programs run under user-mode emulation (qemu-user) on an ARM1176 core,
 # so an instruction that ARMv6 lacks stops the run instead of passing.
@@ -16,8 +17,15 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR armv6)
 
-set(VOQ_CROSS_TRIPLE arm-linux-gnueabi)
-set(VOQ_CROSS_SYSROOT /usr/${VOQ_CROSS_TRIPLE})
+# Another ARMv6 toolchain (a hard-float one, say) is chosen with
+# -DVOQ_CROSS_TRIPLE=<its prefix> and, where its libraries are not in
+# /usr/<prefix>, -DVOQ_CROSS_SYSROOT=<their root>.
+if(NOT DEFINED VOQ_CROSS_TRIPLE)
+  set(VOQ_CROSS_TRIPLE arm-linux-gnueabi)
+endif()
+if(NOT DEFINED VOQ_CROSS_SYSROOT)
+  set(VOQ_CROSS_SYSROOT /usr/${VOQ_CROSS_TRIPLE})
+endif()
 
 set(CMAKE_C_COMPILER ${VOQ_CROSS_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${VOQ_CROSS_TRIPLE}-g++)
@@ -25,7 +33,7 @@ set(CMAKE_CXX_COMPILER ${VOQ_CROSS_TRIPLE}-g++)
 if(NOT DEFINED VOQ_ARMV6_FLOAT_FLAGS)
   set(VOQ_ARMV6_FLOAT_FLAGS "-mfpu=vfp -mfloat-abi=softfp")
 endif()
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VOQ_ARMV6_FLOAT_FLAGS)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VOQ_ARMV6_FLOAT_FLAGS VOQ_CROSS_TRIPLE VOQ_CROSS_SYSROOT)
 # 32-bit glibc keeps a 32-bit time_t unless asked; the 64-bit one carries the
 # headset's clock past January 2038.  Everything built with this file (the
 # test framework included) uses the same widths.
