@@ -1280,6 +1280,40 @@ class Headset:
         return to_mne(data, names, kinds, rate, microvolts=volts, alternative_names=strings,
                       montage=montage)
 
+    def record(self, path: str, seconds: Optional[float] = None, *, segment_minutes: float = 0.0,
+               overwrite: bool = False, impedance_first: bool = False,
+               progress: Optional[Callable[[Dict[str, Any]], Any]] = None) -> List[str]:
+        """Records the output channels to a BDF+ (``.bdf``, 24-bit) or EDF+
+        (``.edf``, 16-bit) file for `seconds` (None: until Ctrl-C) and returns
+        the files written.
+
+        One signal per output channel (microvolts for electrodes), the
+        trigger channel as the stimulus signal "Trigger", and annotations:
+        "TRG <value>" at every trigger change, the headset's alarms (taken
+        off its list, see :meth:`alarms`), lost samples, real-time
+        violations, and the impedances measured first with
+        `impedance_first`.  `segment_minutes`
+        > 0 continues in numbered files (``session-002.bdf``, ...) so that a
+        crash loses at most the open one.  Existing files are refused unless
+        `overwrite`.  Starts acquisition when the headset is not acquiring
+        and stops it again; uses batches of 0.06 s meanwhile.  A
+        KeyboardInterrupt ends the recording with a complete file and is
+        raised again; a failure to write raises VOQError and keeps what was
+        written readable.  `progress` is called after every batch with a dict
+        of "seconds", "samples", "overflowed", "violations", "annotations"
+        and "files"."""
+        from .recording import record
+        try:
+            return record(self, path, seconds, segment_minutes=segment_minutes, overwrite=overwrite,
+                          impedance_first=impedance_first, progress=progress)
+        finally:
+            if self._custom_batch and self._handle is not None:
+                try:
+                    call(lib.VOQ_Headset_ConfigureBatch, self._h(), self._batch_size,
+                         self._batch_latency)
+                except VOQError:
+                    pass
+
     def __repr__(self) -> str:
         if self._handle is None:
             return "<voq.Headset (closed)>"

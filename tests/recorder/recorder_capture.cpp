@@ -9,6 +9,7 @@
 // seconds to OUTDIR/NAME, and writes OUTDIR/NAME.csv: a line of the file's
 // signal labels, then one line per captured sample (full precision).
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
     if (argc < 4) return Fail("usage: recorder_capture OUTDIR SECONDS NAME...");
     const std::string dir = argv[1];
     const double seconds = std::atof(argv[2]);
+    // The time zone is read once, before the simulator's and the library's
+    // threads call the time functions.
+    if (!std::getenv("TZ")) setenv("TZ", ":/etc/localtime", 1);
+    tzset();
 
     voqsim::Config config;
     config.triggerPeriodSeconds = 0.25;

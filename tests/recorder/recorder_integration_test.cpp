@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -120,6 +121,10 @@ int CountTexts(const FileContents& f, const std::string& prefix) {
 class RecorderIntegration : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // The time zone is read once, before the simulator's and the
+        // library's threads call the time functions.
+        if (!std::getenv("TZ")) setenv("TZ", ":/etc/localtime", 1);
+        tzset();
         voqsim::Config config;
         config.triggerPeriodSeconds = 0.5;
         sim = new voqsim::Simulator(config);
@@ -150,11 +155,15 @@ protected:
 
     // Starts capturing what the library computes for the output channels.
     static void StartCapture() {
-        std::lock_guard<std::mutex> lock(gCapture.mutex);
-        gCapture.channels.clear();
-        gCapture.samples.clear();
-        const unsigned n = VOQ_Headset_GetNumberOfChannels(handle);
-        for (unsigned i = 0; i < n; ++i) gCapture.channels.push_back(VOQ_Headset_GetChannelByIndex(handle, i));
+        {
+            std::lock_guard<std::mutex> lock(gCapture.mutex);
+            gCapture.channels.clear();
+            gCapture.samples.clear();
+            const unsigned n = VOQ_Headset_GetNumberOfChannels(handle);
+            for (unsigned i = 0; i < n; ++i) gCapture.channels.push_back(VOQ_Headset_GetChannelByIndex(handle, i));
+        }
+        // Outside the capture's lock: the library takes its read lock here,
+        // and the callback takes the capture's lock under the read lock.
         VOQ_Headset_SetSampleCallback(handle, &CaptureSample, nullptr);
     }
     static std::vector<std::vector<double>> StopCapture() {

@@ -1,0 +1,200 @@
+"""Recording a headset to BDF+ or EDF+ files, through the recorder library's
+own C interface (``libVOQRecorder-<system>-<processor>``, the ``VOQRec_*``
+functions; it writes with EDFlib).
+
+:meth:`voq.Headset.record` is the usual way in::
+
+    with voq.Simulator() as port, voq.Headset(port) as headset:
+        files = headset.record("session.bdf", 10)
+
+The recorder library is looked up when first used: the file named by the
+environment variable ``VOQ_RECORDER_LIBRARY`` (a file, or a directory holding
+it under its platform name); else beside the loaded VOQ library; else beside
+this package; else the system's library paths.  It must belong to the same
+build as the VOQ library, which it uses through the same process.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import logging
+import os
+from pathlib import Path
+from typing import Any, Callable, Dict, List, Optional
+
+from . import _core, _library
+from ._core import VOQError
+
+__all__ = ["record", "recorder_library_file_name", "load_recorder"]
+
+OVERWRITE = 1
+IMPEDANCE_FIRST = 2
+
+_PROTOTYPES = {
+    "VOQRec_Error": (ctypes.c_char_p, []),
+    "VOQRec_ClearError": (None, []),
+    "VOQRec_GetVersion": (ctypes.c_char_p, []),
+    "VOQRec_Open": (ctypes.c_void_p, [_library.HeadsetHandle, ctypes.c_char_p, ctypes.c_double, ctypes.c_int]),
+    "VOQRec_Start": (ctypes.c_int, [ctypes.c_void_p, ctypes.c_double]),
+    "VOQRec_Step": (ctypes.c_int, [ctypes.c_void_p]),
+    "VOQRec_Annotate": (ctypes.c_int, [ctypes.c_void_p, ctypes.c_char_p]),
+    "VOQRec_NoteRealTimeViolations": (ctypes.c_int, [ctypes.c_void_p, ctypes.c_ulonglong]),
+    "VOQRec_Close": (ctypes.c_int, [ctypes.c_void_p]),
+    "VOQRec_Delete": (None, [ctypes.c_void_p]),
+    "VOQRec_GetSamplingRate": (ctypes.c_double, [ctypes.c_void_p]),
+    "VOQRec_GetSecondsWritten": (ctypes.c_double, [ctypes.c_void_p]),
+    "VOQRec_GetSamplesWritten": (ctypes.c_ulonglong, [ctypes.c_void_p]),
+    "VOQRec_GetOverflowedSamples": (ctypes.c_ulonglong, [ctypes.c_void_p]),
+    "VOQRec_GetRealTimeViolations": (ctypes.c_ulonglong, [ctypes.c_void_p]),
+    "VOQRec_GetTriggerChanges": (ctypes.c_ulonglong, [ctypes.c_void_p]),
+    "VOQRec_GetAnnotations": (ctypes.c_ulonglong, [ctypes.c_void_p]),
+    "VOQRec_GetClippedValues": (ctypes.c_ulonglong, [ctypes.c_void_p]),
+    "VOQRec_HasTrigger": (ctypes.c_int, [ctypes.c_void_p]),
+    "VOQRec_GetNumberOfFiles": (ctypes.c_uint, [ctypes.c_void_p]),
+    "VOQRec_GetFileName": (ctypes.c_char_p, [ctypes.c_void_p, ctypes.c_uint]),
+}
+
+_recorder: Optional[ctypes.CDLL] = None
+
+
+def recorder_library_file_name() -> str:
+    """The recorder library's platform name, e.g. ``libVOQRecorder-Linux-x86_64.so``."""
+    return _library.library_file_name().replace("libVOQ-", "libVOQRecorder-", 1)
+
+
+def load_recorder() -> ctypes.CDLL:
+    """Loads the recorder library (once) and declares its functions."""
+    global _recorder
+    if _recorder is not None:
+        return _recorder
+    name = recorder_library_file_name()
+    tried: List[str] = []
+    candidates: List[str] = []
+    explicit = os.environ.get("VOQ_RECORDER_LIBRARY")
+    if explicit:
+        path = Path(explicit).expanduser()
+        candidates.append(str(path / name if path.is_dir() else path))
+    else:
+        library = Path(_library.library_path)
+        if library.is_absolute():
+            candidates.append(str(library.parent / name))
+        candidates.append(str(_library.PACKAGE_DIR / name))
+        candidates.append(name)
+    for candidate in candidates:
+        if os.sep in candidate and not os.path.exists(candidate):
+            tried.append("%s (no such file)" % candidate)
+            continue
+        try:
+            loaded = ctypes.CDLL(candidate)
+        except OSError as e:
+            tried.append("%s (could not be loaded: %s)" % (candidate, e))
+            continue
+        missing = [f for f in _PROTOTYPES if not hasattr(loaded, f)]
+        if missing:
+            tried.append("%s (lacks %s)" % (candidate, ", ".join(missing)))
+            continue
+        for function, (restype, argtypes) in _PROTOTYPES.items():
+            getattr(loaded, function).restype = restype
+            getattr(loaded, function).argtypes = argtypes
+        _recorder = loaded
+        return loaded
+    raise VOQError("cannot load the recorder library %s; looked in: %s. Build the VOQRecorder "
+                   "target beside the VOQ library, or set VOQ_RECORDER_LIBRARY."
+                   % (name, "; ".join(tried)))
+
+
+def _failure(rec: ctypes.CDLL) -> str:
+    raw = rec.VOQRec_Error()
+    return raw.decode("utf-8", errors="replace") if raw else ""
+
+
+def _call(rec: ctypes.CDLL, function: Callable[..., Any], *args: Any,
+          failed: Callable[[Any], bool] = lambda result: False) -> Any:
+    """Calls a recorder function under the binding's lock.  The recorder
+    reports the library's failures in its own words, so its text wins over
+    the library's."""
+    rec.VOQRec_ClearError()
+    try:
+        result = _core.call(function, *args)
+    except VOQError:
+        text = _failure(rec)
+        if text:
+            raise VOQError(text) from None
+        raise
+    if failed(result):
+        raise VOQError(_failure(rec) or "the recorder failed")
+    return result
+
+
+class _ViolationCounter(logging.Handler):
+    """Counts the library's "Real-time violation" reports, which the recorder
+    annotates."""
+
+    def __init__(self) -> None:
+        super().__init__(logging.WARNING)
+        self.count = 0
+
+    def emit(self, record: logging.LogRecord) -> None:
+        try:
+            if "Real-time violation" in record.getMessage():
+                self.count += 1
+        except Exception:
+            pass
+
+
+def record(headset: Any, path: str, seconds: Optional[float], *, segment_minutes: float = 0.0,
+           overwrite: bool = False, impedance_first: bool = False,
+           progress: Optional[Callable[[Dict[str, Any]], Any]] = None) -> List[str]:
+    """Records the headset's output channels to `path` (``.bdf``: BDF+,
+    24-bit; ``.edf``: EDF+, 16-bit) for `seconds` (None: until Ctrl-C, that
+    is KeyboardInterrupt, which is raised again after the file is complete).
+    See :meth:`voq.Headset.record`.  Returns the files written."""
+    rec = load_recorder()
+    if seconds is not None and seconds < 0:
+        raise ValueError("seconds must not be negative (None records until interrupted)")
+    flags = (OVERWRITE if overwrite else 0) | (IMPEDANCE_FIRST if impedance_first else 0)
+    handle = _call(rec, rec.VOQRec_Open, headset._h(), os.fsencode(os.fspath(path)),
+                   float(segment_minutes) * 60.0, flags, failed=lambda r: not r)
+    counter = _ViolationCounter()
+    logger = getattr(headset, "_logger", None)
+    if logger is not None:
+        logger.addHandler(counter)
+    files: List[str] = []
+    try:
+        _call(rec, rec.VOQRec_Start, handle, -1.0 if seconds is None else float(seconds),
+              failed=lambda r: r != 1)
+        noted = 0
+        while True:
+            more = _call(rec, rec.VOQRec_Step, handle, failed=lambda r: r < 0)
+            if counter.count > noted:
+                _call(rec, rec.VOQRec_NoteRealTimeViolations, handle, counter.count - noted)
+                noted = counter.count
+            if progress is not None:
+                progress(_stats(rec, handle))
+            if more != 1:
+                break
+        _call(rec, rec.VOQRec_Close, handle, failed=lambda r: r != 1)
+    finally:
+        if logger is not None:
+            logger.removeHandler(counter)
+        # Closes the file(s) if an error or KeyboardInterrupt left them open:
+        # what was recorded stays complete and readable.
+        with _core.LOCK:
+            count = rec.VOQRec_GetNumberOfFiles(handle)
+            files = [rec.VOQRec_GetFileName(handle, i).decode("utf-8", errors="replace")
+                     for i in range(count)]
+            rec.VOQRec_Delete(handle)
+            _library.lib.VOQ_ClearError()
+    return files
+
+
+def _stats(rec: ctypes.CDLL, handle: int) -> Dict[str, Any]:
+    with _core.LOCK:
+        return {
+            "seconds": rec.VOQRec_GetSecondsWritten(handle),
+            "samples": rec.VOQRec_GetSamplesWritten(handle),
+            "overflowed": rec.VOQRec_GetOverflowedSamples(handle),
+            "violations": rec.VOQRec_GetRealTimeViolations(handle),
+            "annotations": rec.VOQRec_GetAnnotations(handle),
+            "files": rec.VOQRec_GetNumberOfFiles(handle),
+        }
