@@ -10,6 +10,10 @@
 
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR armv7)
+# Every other 32-bit ARM build is named armv6 (the name the Python binding
+# looks for on any 32-bit ARM board); this one holds ARMv7-only code, so it is
+# named apart and cannot be taken for the ARMv6 library.
+set(VOQ_PROCESSOR_NAME armv7)
 
 set(VOQ_CROSS_TRIPLE arm-linux-gnueabihf)
 set(VOQ_CROSS_SYSROOT /usr/${VOQ_CROSS_TRIPLE})
