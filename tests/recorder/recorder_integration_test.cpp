@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -151,6 +152,8 @@ protected:
     void TearDown() override {
         VOQ_Headset_SetSampleCallback(handle, nullptr, nullptr);
         VOQ_ClearError();
+        std::error_code ignored;
+        if (dir != "/tmp") std::filesystem::remove_all(dir, ignored);
     }
 
     // Starts capturing what the library computes for the output channels.

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,10 +25,24 @@ using namespace voqrec;
 
 namespace {
 
+std::vector<std::string> gTempDirs;
+
+// Removes the test's directories when the program ends.
+class TempDirCleaner : public ::testing::Environment {
+public:
+    void TearDown() override {
+        std::error_code ignored;
+        for (const std::string& dir : gTempDirs) std::filesystem::remove_all(dir, ignored);
+    }
+};
+const ::testing::Environment* const gCleaner = ::testing::AddGlobalTestEnvironment(new TempDirCleaner);
+
 std::string TempDir() {
     char pattern[] = "/tmp/voqrec-unit-XXXXXX";
     const char* dir = mkdtemp(pattern);
-    return dir ? dir : "/tmp";
+    if (!dir) throw std::runtime_error("cannot make a temporary directory");
+    gTempDirs.push_back(dir);
+    return dir;
 }
 
 std::string ErrorOf(const std::function<void()>& f) {
