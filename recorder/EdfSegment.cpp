@@ -124,7 +124,7 @@ EdfSegment::EdfSegment(const std::string& path, const SegmentHeader& header) : p
         };
         const RecordPlan& plan = header.plan;
         for (int i = 0; i < signals; ++i) {
-            const SignalSpec& s = header.signals[static_cast<size_t>(i)];
+            const SignalParameters& s = header.signals[static_cast<size_t>(i)];
             const std::string of = " of signal " + s.label;
             require(edf_set_samplefrequency(handle_, i, plan.samplesPerRecord), "the samples per record" + of);
             require(edf_set_physical_maximum(handle_, i, s.physicalMaximum), "the physical maximum" + of);

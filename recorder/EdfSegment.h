@@ -29,7 +29,7 @@ public:
     explicit WriteError(const std::string& message) : RecorderError(message) {}
 };
 
-struct SignalSpec {
+struct SignalParameters {
     std::string label;          // at most 16 printable ASCII characters
     std::string dimension;      // "uV", or "" for the trigger and other counts
     std::string prefilter;
@@ -43,7 +43,7 @@ struct SignalSpec {
 struct SegmentHeader {
     FileFormat format = FileFormat::BDF;
     RecordPlan plan;
-    std::vector<SignalSpec> signals;
+    std::vector<SignalParameters> signals;
     std::string equipment;
     std::string recordingAdditional;
     std::time_t start = 0;      // wall-clock time of the first sample (whole seconds used)

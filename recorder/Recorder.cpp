@@ -61,7 +61,7 @@ std::string Number(const char* format, double value) {
 
 struct Recorder::Signal {
     VOQ_Channel channel = nullptr;
-    SignalSpec spec;
+    SignalParameters parameters;
     double last = 0.0;
     bool clipReported = false;
 };
@@ -164,32 +164,32 @@ void Recorder::Describe() {
             if (source != triggerSource || term.weight * gain != 1.0) plainTrigger = false;
         }
 
-        SignalSpec& spec = signal.spec;
+        SignalParameters& p = signal.parameters;
         if (plainTrigger) {
             triggerSignal_ = static_cast<int>(signals_.size());
-            spec.dimension = "";
-            spec.transducer = "trigger input";
-            spec.physicalMinimum = 0.0;
-            spec.physicalMaximum = 255.0;
-            spec.digitalMinimum = 0;
-            spec.digitalMaximum = 255;
+            p.dimension = "";
+            p.transducer = "trigger input";
+            p.physicalMinimum = 0.0;
+            p.physicalMaximum = 255.0;
+            p.digitalMinimum = 0;
+            p.digitalMaximum = 255;
             names.push_back("Trigger");
         } else {
             const double limit = PhysicalLimit(bound);
-            spec.dimension = sensor ? "uV" : "";
-            spec.transducer = sensor ? "dry electrode" : "";
-            spec.prefilter = sensor ? prefilter : "";
-            spec.physicalMinimum = -limit;
-            spec.physicalMaximum = limit;
-            spec.digitalMinimum = DigitalMinimum(format_);
-            spec.digitalMaximum = DigitalMaximum(format_);
+            p.dimension = sensor ? "uV" : "";
+            p.transducer = sensor ? "dry electrode" : "";
+            p.prefilter = sensor ? prefilter : "";
+            p.physicalMinimum = -limit;
+            p.physicalMaximum = limit;
+            p.digitalMinimum = DigitalMinimum(format_);
+            p.digitalMaximum = DigitalMaximum(format_);
             names.push_back(name);
         }
         texts.push_back(text);
         signals_.push_back(signal);
     }
     const std::vector<std::string> labels = UniqueLabels(names, texts);
-    for (size_t i = 0; i < signals_.size(); ++i) signals_[i].spec.label = labels[i];
+    for (size_t i = 0; i < signals_.size(); ++i) signals_[i].parameters.label = labels[i];
 
     std::string equipment;
     if (!model.empty() && model != "???") equipment = model;
@@ -209,7 +209,7 @@ void Recorder::CheckExistingFiles() const {
 
 std::vector<std::string> Recorder::Labels() const {
     std::vector<std::string> labels;
-    for (const Signal& s : signals_) labels.push_back(s.spec.label);
+    for (const Signal& s : signals_) labels.push_back(s.parameters.label);
     return labels;
 }
 
@@ -406,7 +406,7 @@ void Recorder::AppendSample(const double* values) {
                 AddEvent(kTrigger, t, index);
             }
         }
-        if (!(x >= s.spec.physicalMinimum && x <= s.spec.physicalMaximum)) {
+        if (!(x >= s.parameters.physicalMinimum && x <= s.parameters.physicalMaximum)) {
             ++stats_.clippedValues;
             if (!s.clipReported) {
                 s.clipReported = true;
@@ -429,7 +429,7 @@ void Recorder::OpenSegment() {
     SegmentHeader header;
     header.format = format_;
     header.plan = plan_;
-    for (const Signal& s : signals_) header.signals.push_back(s.spec);
+    for (const Signal& s : signals_) header.signals.push_back(s.parameters);
     header.equipment = equipment_;
     const char* version = VOQ_GetAPIVersion();
     header.recordingAdditional = std::string("VOQ SDK ") + (version ? version : "") +
@@ -448,7 +448,7 @@ std::string Recorder::EventText(const Event& event) const {
     case kEarlierAlarm: return std::string("Alarm ") + VOQ::AlarmName(static_cast<long>(event.value)) + " (earlier)";
     case kOverflow: return "Overflow: " + std::to_string(event.value) + " samples lost";
     case kViolation: return "Real-time violation";
-    case kClipped: return "Clipped " + signals_[static_cast<size_t>(event.value)].spec.label;
+    case kClipped: return "Clipped " + signals_[static_cast<size_t>(event.value)].parameters.label;
     case kImpedance: {
         const Impedance& z = impedances_[static_cast<size_t>(event.value)];
         return "Impedance " + z.electrode + (z.kOhm >= 0.0 ? Number(" %.1f kOhm", z.kOhm) : " unknown");

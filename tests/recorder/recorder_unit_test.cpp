@@ -59,7 +59,7 @@ SegmentHeader SmallHeader(FileFormat format) {
     header.format = format;
     header.plan = PlanRecords(300);
     for (const char* label : {"F3", "Cz"}) {
-        SignalSpec s;
+        SignalParameters s;
         s.label = label;
         s.dimension = "uV";
         s.physicalMinimum = -1000;
