@@ -372,44 +372,18 @@ bool Headset::StartBackgroundAcquisition() {
 
 void Headset::StopBackgroundAcquisition() { acquisitionThread.stopRequested = true; }
 
-namespace {
-
-// Starts or stops the data stream from the worker.  The worker is the reader
-// while it runs, so it does not wait for the reply inside the command
-// transaction: it writes the command (the same packet, time-out and attempts
-// as Start/StopDataAcquisition), then reads blocks itself until the recorded
-// mode confirms the change, and resends when a reply time-out passes.
-void ChangeAcquisitionFromWorker(Headset& headset, bool start) {
-    const uint8_t payload[2] = {uint8_t(start ? 2 : 1), 0};
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (attempt > 0 && headset.WillShow(2))
-            headset.Message(2, std::string("No reply received - resending the ") + (start ? "start" : "stop") +
-                                   " of data acquisition (attempt #" + std::to_string(attempt) + ")");
-        Command command(CommandDestination::Master, CommandFamily::DataAcquisitionMode, payload, sizeof payload);
-        headset.Send(command, 0, 1);
-        const double deadline = PrecisionTime() + kReplyTimeout;
-        do {
-            headset.TryToReadBlock();
-            if ((headset.DataAcquisitionMode() != 0) == start) return;
-        } while (PrecisionTime() < deadline);
-    }
-    throw Error(std::string("Command failed too many times: the headset did not ") +
-                (start ? "start" : "stop") + " data acquisition.");
-}
-
-}  // namespace
 
 void* AcquisitionThread::Run() {
     if (!headset) return nullptr;
     try {
         const bool wasRunning = headset->DataAcquisitionMode() != 0;
-        if (!wasRunning) ChangeAcquisitionFromWorker(*headset, true);
+        if (!wasRunning) headset->StartDataAcquisition();
         while (!stopRequested.load()) {
             if (headset->DataAcquisitionMode() == 0) break;
             headset->TryToReadBlock();
             Sleep(kPollPause);
         }
-        if (!wasRunning && headset->DataAcquisitionMode() != 0) ChangeAcquisitionFromWorker(*headset, false);
+        if (!wasRunning && headset->DataAcquisitionMode() != 0) headset->StopDataAcquisition();
     } catch (const std::exception& e) {
         headset->Message(1, std::string("Background acquisition ended by an error: ") + e.what());
         throw;

@@ -27,6 +27,10 @@ int SendEmpty(Headset& headset, CommandDestination::Code destination, CommandFam
 // Command transactions
 
 bool Headset::Send(Command& command, double timeout, int attempts) {
+    // Packet processing (and the callbacks it runs) holds the read lock: a
+    // transaction there would wait for replies that only it could read.
+    if (readLockOwner.load() == std::this_thread::get_id())
+        throw Error("cannot send commands inside a sample or stage callback");
     if (port.FakeData() != nullptr) return true;
     if (!port.IsOpen()) throw Error("Cannot send commands to headset: serial-port connection not yet established.");
 
@@ -72,7 +76,7 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
         const double deadline = PrecisionTime() + timeout;
         bool pending = true;
         do {
-            if (acquisitionThread.Alive()) {
+            if (acquisitionThread.Alive() && !acquisitionThread.IsCurrentThread()) {
                 // Only the worker reads while it runs; it settles the command.
                 Sleep(0.001);
             } else {

@@ -51,6 +51,7 @@ bool Thread::Start() {
 
 void* Thread::RunSynchronously() {
     running = true;
+    workerId = std::this_thread::get_id();
     void* result = nullptr;
     try {
         result = Run();
@@ -67,6 +68,7 @@ void* Thread::RunSynchronously() {
         errorMessage = "unknown exception type occurred in thread";
         failed = true;
     }
+    workerId = std::thread::id();
     finished = true;
     return result;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace VOQ {
 
@@ -27,12 +28,19 @@ public:
     void StopAndWait();
     // True between a successful Start and the body's end.
     bool Alive() const { return running.load() && !finished.load(); }
+    // True on the worker thread while it runs the body.
+    bool IsCurrentThread() const { return workerId.load() == std::this_thread::get_id(); }
     std::string ErrorMessage() const;
 
     std::atomic<bool> running;
     std::atomic<bool> finished;
     std::atomic<bool> failed;
     std::atomic<bool> stopRequested;
+
+private:
+    std::atomic<std::thread::id> workerId;
+
+public:
 
 private:
     mutable std::mutex messageLock;

@@ -346,18 +346,24 @@ void WaitingCallback(VOQ_Headset, double, void* userData) {
     } catch (const VOQ::Error& e) {
         attempt->errors.push_back(e.what());
     }
+    try {
+        attempt->headset->StartImpedanceDriver();
+    } catch (const VOQ::Error& e) {
+        attempt->errors.push_back(e.what());
+    }
 }
 
 }  // namespace
 
-TEST(Samples, CallbacksCannotWaitOrRead) {
+TEST(Samples, CallbacksCannotWaitReadOrSendCommands) {
     FakeHeadset fh;
     fh->ChooseChannels("Fp1", "FACTORY", false);
     WaitAttempt attempt;
     attempt.headset = fh.headset;
     fh->SetSampleCallback(&WaitingCallback, &attempt);
     fh.ProcessSamples(1);
-    ASSERT_EQ(attempt.errors.size(), 2u);
-    for (const std::string& e : attempt.errors)
-        EXPECT_EQ(e, "cannot wait for samples or read blocks inside a sample or stage callback");
+    ASSERT_EQ(attempt.errors.size(), 3u);
+    EXPECT_EQ(attempt.errors[0], "cannot wait for samples or read blocks inside a sample or stage callback");
+    EXPECT_EQ(attempt.errors[1], "cannot wait for samples or read blocks inside a sample or stage callback");
+    EXPECT_EQ(attempt.errors[2], "cannot send commands inside a sample or stage callback");
 }
