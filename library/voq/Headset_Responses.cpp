@@ -142,6 +142,9 @@ void Headset::ProcessResponse(const uint8_t* packet, size_t length, double recep
             if (WillShow(3)) Message(3, "Reponse to LED command: " + PythonString(payload, n, true));
             break;
         case CommandFamily::DataAcquisitionMode: {
+            // A stopped stream starts its packet numbers afresh: the first
+            // packet after a restart is never out of sequence.
+            if (payload[0] == 0) expectedDataPacketCounter = -1;
             dataAcquisitionMode = payload[0];
             filterMode = payload[1];
             const double rate = ReadU16LE(payload + 2);

@@ -149,6 +149,13 @@ TEST(Samples, SequenceNumbersWrapAndGapsAreReported) {
     EXPECT_EQ(MessageLog::Count("OUT OF SEQUENCE"), 2);
     // Out-of-sequence packets are still used.
     EXPECT_EQ(fh->Buffered(), 0u);   // no montage chosen: no output channels
+
+    // A stop reported by the headset forgets the position: a restarted stream
+    // may begin anywhere without being out of sequence.
+    fh.Respond(33, voqtest::Concat({voqtest::Bytes{0, 1}, voqtest::U16(300)}));
+    fh.sequence = 0;
+    fh.ProcessSamples(1);
+    EXPECT_EQ(MessageLog::Count("OUT OF SEQUENCE"), 2);
 }
 
 TEST(Samples, MalformedDataPacketIsDroppedAndOversizedOneIsUsed) {
