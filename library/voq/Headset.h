@@ -101,6 +101,9 @@ public:
     bool WillShow(int level) const { return messageCallback.load() != nullptr && verbosity >= level; }
     // Issues RelativeTimeStamp(-1) + ":  " + body at `level` when it shows.
     void Message(int level, const std::string& body) const;
+    // The same, composed without allocating (for messages of the streaming
+    // path; a body too long for its stack buffer takes the other way).
+    void Message(int level, const char* body) const;
     // A message that may carry an alarm code (>= 0: listed, prefixed).
     void IssueMessage(const std::string& message, int level, int alarmCode);
     std::string RelativeTimeStamp(double seconds) const;

@@ -1,6 +1,7 @@
 #include "voq/Headset.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace VOQ {
@@ -120,7 +121,11 @@ int Headset::ReadBlock() {
         ++count;
     }
 
-    if (WillShow(4)) Message(4, "Decoded " + std::to_string(count) + " packet(s) from block " + std::to_string(number));
+    if (WillShow(4)) {
+        char text[80];
+        std::snprintf(text, sizeof text, "Decoded %d packet(s) from block %d", count, number);
+        Message(4, text);
+    }
     if (remaining > 0 && WillShow(3)) {
         Message(3, std::to_string(remaining) + " bytes left over in block " + std::to_string(number) +
                        " after decoding " + std::to_string(count) +

@@ -29,6 +29,22 @@ void Headset::IssueMessage(const std::string& message, int level, int alarmCode)
     }
 }
 
+void Headset::Message(int level, const char* body) const {
+    VOQ_MessageCallback callback = messageCallback.load();
+    if (callback == nullptr || verbosity < level) return;
+    if (body == nullptr) body = "";
+    const double seconds = PrecisionTime() - port.TimeOpened();
+    char text[512];
+    const int n = seconds < 0 ? std::snprintf(text, sizeof text, "---:  %s", body)
+                              : std::snprintf(text, sizeof text, "%6.3f:  %s", seconds, body);
+    if (n < 0) return;
+    if (size_t(n) >= sizeof text) {
+        Message(level, std::string(body));
+        return;
+    }
+    callback(text, level);
+}
+
 std::string Headset::RelativeTimeStamp(double seconds) const {
     if (seconds < 0) seconds = PrecisionTime() - port.TimeOpened();
     if (seconds < 0) return "---";

@@ -16,9 +16,8 @@ namespace {
 const double kTwoPi = 6.283185307179586;
 const size_t kExtendedSubtypeOffset = 6;
 
-// "data packet  12 arrived timestamped   1.234567"
-std::string ArrivalText(int sequence, double packetTime) {
-    char text[96];
+// "data packet  12 arrived timestamped   1.234567", into `text`.
+const char* ArrivalText(char (&text)[96], int sequence, double packetTime) {
     std::snprintf(text, sizeof text, "data packet %3d arrived timestamped %10.6f", sequence, packetTime);
     return text;
 }
@@ -36,10 +35,11 @@ void Headset::ProcessData(const uint8_t* packet, size_t length, double reception
     DataPacketStruct::Decode(packet, data);
     const int sequence = data.sequenceNumber;
     if (expectedDataPacketCounter == -1) expectedDataPacketCounter = sequence;
+    char text[96];
     if (sequence == expectedDataPacketCounter) {
-        if (WillShow(5)) Message(5, ArrivalText(sequence, packetTime));
+        if (WillShow(5)) Message(5, ArrivalText(text, sequence, packetTime));
     } else if (WillShow(2)) {
-        Message(2, ArrivalText(sequence, packetTime) + " - OUT OF SEQUENCE (expected " +
+        Message(2, std::string(ArrivalText(text, sequence, packetTime)) + " - OUT OF SEQUENCE (expected " +
                        std::to_string(expectedDataPacketCounter) + ")");
     }
     expectedDataPacketCounter = (sequence + 1) % 256;

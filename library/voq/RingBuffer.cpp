@@ -30,42 +30,33 @@ void RingBuffer::Clear() {
     reading = false;
 }
 
-// Sequentially consistent flags: each side must see the other's flag after
-// publishing its own, which release/acquire alone does not guarantee.
+// Each side must see the other's flag after publishing its own.  The turn is
+// taken with an exchange (a read-modify-write, acquire and release): of the
+// two exchanges the later one reads the earlier, so the side that comes
+// second sees the first side's flag and the turn it left, and waits.  One
+// locked instruction per entry; the exit is a plain release store.
 void RingBuffer::WriterEnter() {
-    writing.store(true);
-    turn.store(1);
-    while (reading.load() && turn.load() == 1) sched_yield();
+    writing.store(true, std::memory_order_relaxed);
+    turn.exchange(1, std::memory_order_acq_rel);
+    while (reading.load(std::memory_order_acquire) && turn.load(std::memory_order_relaxed) == 1) sched_yield();
 }
 
-void RingBuffer::WriterExit() { writing.store(false); }
+void RingBuffer::WriterExit() { writing.store(false, std::memory_order_release); }
 
 void RingBuffer::ReaderEnter() const {
-    reading.store(true);
-    turn.store(0);
-    while (writing.load() && turn.load() == 0) sched_yield();
+    reading.store(true, std::memory_order_relaxed);
+    turn.exchange(0, std::memory_order_acq_rel);
+    while (writing.load(std::memory_order_acquire) && turn.load(std::memory_order_relaxed) == 0) sched_yield();
 }
 
-void RingBuffer::ReaderExit() const { reading.store(false); }
+void RingBuffer::ReaderExit() const { reading.store(false, std::memory_order_release); }
 
 uint64_t RingBuffer::Write(double value) {
     if (!IsAllocated()) return 1;
     WriterEnter();
-    double old = data[writeIndex];
-    data[writeIndex] = value;
-    writeIndex = (writeIndex + 1) % capacity;
-    if (std::isfinite(old)) sum -= old;
-    if (std::isfinite(value)) sum += value;
-    uint64_t unread = buffered.load(std::memory_order_relaxed);
-    if (unread < capacity) {
-        buffered.store(unread + 1, std::memory_order_release);
-    } else {
-        overflowed.fetch_add(1, std::memory_order_acq_rel);
-        readIndex = writeIndex;
-    }
-    uint64_t result = overflowed.load(std::memory_order_relaxed);
+    const uint64_t lost = Store(value);
     WriterExit();
-    return result;
+    return lost;
 }
 
 double RingBuffer::Read() {
@@ -77,7 +68,7 @@ double RingBuffer::Read() {
         throw Error("buffer underflow");
     }
     double value = data[readIndex];
-    readIndex = (readIndex + 1) % capacity;
+    readIndex = readIndex + 1 == capacity ? 0 : readIndex + 1;
     buffered.store(unread - 1, std::memory_order_release);
     ReaderExit();
     return value;

@@ -6,6 +6,8 @@
 #define VOQ_RINGBUFFER_H
 
 #include <atomic>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace VOQ {
@@ -27,6 +29,31 @@ public:
 
     // Appends a value; 1 when unallocated, else the overflow count after it.
     uint64_t Write(double value);
+    // The same for a buffer that no other thread reads or flushes meanwhile
+    // (its owner keeps them out, e.g. with a lock): no entry protocol.
+    uint64_t WriteUnshared(double value) { return IsAllocated() ? Store(value) : 1; }
+    // WriteUnshared of values[k] into *buffers[k] for every k.  Buffers that
+    // are always written together share their capacity and write position;
+    // the position is then worked out once for all of them.  True when they
+    // did (and are allocated), false when each was written on its own.
+    template <size_t N>
+    static bool WriteUnsharedInStep(RingBuffer* const (&buffers)[N], const double (&values)[N]) {
+        const RingBuffer& first = *buffers[0];
+        const uint64_t capacity = first.capacity;
+        const uint64_t index = first.writeIndex;
+        // Storage exists exactly when the capacity is not 0 (Allocate and
+        // Clear keep the two together), so equal capacities suffice.
+        bool inStep = first.data != nullptr && capacity != 0;
+        for (size_t k = 1; k < N; ++k)
+            inStep &= (buffers[k]->capacity == capacity) & (buffers[k]->writeIndex == index);
+        if (!inStep) {
+            for (size_t k = 0; k < N; ++k) buffers[k]->WriteUnshared(values[k]);
+            return false;
+        }
+        const uint64_t next = index + 1 == capacity ? 0 : index + 1;
+        for (size_t k = 0; k < N; ++k) buffers[k]->StoreAt(index, next, values[k]);
+        return true;
+    }
     // The oldest unread value; throws "buffer underflow" when there is none
     // and "cannot read from unallocated buffer" without storage.
     double Read();
@@ -42,9 +69,33 @@ public:
     uint64_t Overflowed() const { return overflowed.load(std::memory_order_acquire); }
     double Sum() const { return sum; }
     // Sum / capacity; 0 without storage.
-    double Mean() const { return capacity ? sum / double(capacity) : 0.0; }
+    double Mean() const { return capacity ? sum / double(int64_t(capacity)) : 0.0; }
 
 private:
+    // The write itself.  The writer is alone with the counters here (a flush
+    // changes them only as a reader), so they are updated with plain loads
+    // and stores.
+    uint64_t Store(double value) {
+        const uint64_t index = writeIndex;
+        return StoreAt(index, index + 1 == capacity ? 0 : index + 1, value);
+    }
+    // The write at `index`, which writeIndex is; `next` follows it.
+    uint64_t StoreAt(uint64_t index, uint64_t next, double value) {
+        const double old = data[index];
+        data[index] = value;
+        writeIndex = next;
+        if (std::isfinite(old)) sum -= old;
+        if (std::isfinite(value)) sum += value;
+        const uint64_t unread = buffered.load(std::memory_order_relaxed);
+        uint64_t lost = overflowed.load(std::memory_order_relaxed);
+        if (unread < capacity) {
+            buffered.store(unread + 1, std::memory_order_release);
+        } else {
+            overflowed.store(++lost, std::memory_order_release);
+            readIndex = next;
+        }
+        return lost;
+    }
     void WriterEnter();
     void WriterExit();
     void ReaderEnter() const;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -115,19 +116,38 @@ void SerialPort::Close() {
     descriptor = 0;
 }
 
+namespace {
+
+// Waits until the device has input, at most `seconds`; false when it has
+// none by then (or the wait failed).
+bool WaitForInput(int descriptor, double seconds) {
+    struct pollfd p;
+    p.fd = descriptor;
+    p.events = POLLIN;
+    p.revents = 0;
+    const int milliseconds = seconds <= 0 ? 0 : int(std::min(seconds, 3600.0) * 1000.0) + 1;
+    return ::poll(&p, 1, milliseconds) > 0;
+}
+
+}  // namespace
+
 size_t SerialPort::Receive(void* buffer, size_t count, double timeout) {
     if (descriptor == 0 && !fakeData) return 0;
     uint8_t* out = static_cast<uint8_t*>(buffer);
     size_t received = 0;
     double deadline = PrecisionTime() + timeout;
+    // A device that reports input which a read then does not deliver (one
+    // that has gone away, say) would keep a waiting loop busy: after such a
+    // pass the loop pauses 1 ms instead.
+    bool lastWaitFound = false;
     while (received < count) {
         size_t chunk = std::min<size_t>(count - received, 4096);
         size_t obtained = 0;
         if (fakeData) {
-            while (obtained < chunk && !fakeData->empty()) {
-                out[received + obtained++] = fakeData->front();
-                fakeData->pop_front();
-            }
+            obtained = std::min(chunk, fakeData->size());
+            const auto end = fakeData->begin() + long(obtained);
+            std::copy(fakeData->begin(), end, out + received);
+            fakeData->erase(fakeData->begin(), end);
         } else {
             ssize_t n = ::read(descriptor, out + received, chunk);
             if (n > 0) obtained = size_t(n);
@@ -142,8 +162,17 @@ size_t SerialPort::Receive(void* buffer, size_t count, double timeout) {
             if (timeout > 0) deadline = PrecisionTime() + timeout;
             continue;
         }
-        if (timeout > 0 && PrecisionTime() > deadline) break;
-        SleepSeconds(0.001);
+        const double now = PrecisionTime();
+        if (timeout > 0 && now > deadline) break;
+        // Nothing there: wait for the device to have input (so that bytes
+        // are taken as soon as they arrive, and an idle line costs no
+        // wake-ups), at most until the deadline; fake data is polled.
+        if (fakeData || lastWaitFound) {
+            lastWaitFound = false;
+            SleepSeconds(0.001);
+        } else {
+            lastWaitFound = WaitForInput(descriptor, timeout > 0 ? deadline - now : 1.0);
+        }
     }
     return received;
 }

@@ -45,19 +45,6 @@ bool Source::IsTrigger() const {
 
 bool Source::IsAccelerometer() const { return code >= SourceID::ACCT && code <= SourceID::ACCZ; }
 
-bool Source::IsSensor() const {
-    if (code == SourceID::NR || code == SourceID::CM) return false;
-    if (code >= SourceID::NC && code <= SourceID::ACCZ) return false;  // NC, TRG..TRG7, accelerometer
-    return true;
-}
-
-bool Source::IsReferentialEEG() const {
-    if (!IsSensor()) return false;
-    if (code >= SourceID::X1 && code <= SourceID::X3) return false;
-    if (code >= SourceID::ECG && code <= SourceID::EOG) return false;
-    return true;
-}
-
 bool Source::NameMatches(const std::string& requested, bool includeAliases) const {
     if (Similar(requested, name)) return true;
     if (!includeAliases) return false;
@@ -66,30 +53,31 @@ bool Source::NameMatches(const std::string& requested, bool includeAliases) cons
     return false;
 }
 
-void Source::SetRawSignal(double raw) {
-    rawSignal = raw;
-    signal = (raw - rawOffset) * gain;
-}
-
 void Source::ComputeImpedance(double eegCos, double eegSin, double cmfCos, double cmfSin) {
+    // Only the reading thread writes these buffers, and whoever else flushes
+    // or reallocates them holds the headset's read lock: no entry protocol.
     const double s = signal;
-    eegInPhase.Write(s * eegCos);
-    eegQuadrature.Write(s * eegSin);
-    cmfInPhase.Write(s * cmfCos);
-    cmfQuadrature.Write(s * cmfSin);
-    signalHistory.Write(s);
+    RingBuffer* const buffers[5] = {&eegInPhase, &eegQuadrature, &cmfInPhase, &cmfQuadrature, &signalHistory};
+    const double values[5] = {s * eegCos, s * eegSin, s * cmfCos, s * cmfSin, s};
+    // Means of the window: running sums over the capacity (slots not yet
+    // written count as zeros); 0 without storage.  Buffers in step share the
+    // capacity: one division, then products.
+    double scale = 0.0;
+    const bool inStep = RingBuffer::WriteUnsharedInStep(buffers, values);
+    if (inStep) scale = 1.0 / double(int64_t(signalHistory.Capacity()));
+    auto mean = [inStep, scale](const RingBuffer& b) { return inStep ? b.Sum() * scale : b.Mean(); };
 
-    dcOffset = signalHistory.Mean();
+    dcOffset = mean(signalHistory);
     if (eegCos == 0.0 && eegSin == 0.0) {
         impedanceEEG = -1.0;
     } else {
-        const double i = eegInPhase.Mean(), q = eegQuadrature.Mean();
+        const double i = mean(eegInPhase), q = mean(eegQuadrature);
         impedanceEEG = std::sqrt(i * i + q * q) * kEEGImpedanceScale;
     }
     if (cmfCos == 0.0 && cmfSin == 0.0) {
         impedanceCMF = -1.0;
     } else {
-        const double i = cmfInPhase.Mean(), q = cmfQuadrature.Mean();
+        const double i = mean(cmfInPhase), q = mean(cmfQuadrature);
         impedanceCMF = std::sqrt(i * i + q * q) * kCMFImpedanceScale;
     }
 }

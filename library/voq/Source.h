@@ -24,14 +24,25 @@ public:
 
     bool IsTrigger() const;
     bool IsAccelerometer() const;
-    bool IsSensor() const;
-    bool IsReferentialEEG() const;
+    // Inline: sample processing asks for every montage source on every sample.
+    bool IsSensor() const {
+        if (code == SourceID::NR || code == SourceID::CM) return false;
+        return code < SourceID::NC || code > SourceID::ACCZ;   // not NC, TRG..TRG7, accelerometer
+    }
+    bool IsReferentialEEG() const {
+        if (!IsSensor()) return false;
+        if (code >= SourceID::X1 && code <= SourceID::X3) return false;
+        return code < SourceID::ECG || code > SourceID::EOG;
+    }
     bool IsFactoryReference() const { return gain == 0.0; }
     bool IsCommonModeSignal() const { return code == SourceID::CM; }
 
     // Similar() of the request against the name, then (when asked) each alias.
     bool NameMatches(const std::string& requested, bool includeAliases) const;
-    void SetRawSignal(double raw);
+    void SetRawSignal(double raw) {
+        rawSignal = raw;
+        signal = (raw - rawOffset) * gain;
+    }
     void ComputeImpedance(double eegCos, double eegSin, double cmfCos, double cmfSin);
     void AllocateImpedanceBuffers(unsigned long length);
     // Discards the unread values of the five impedance buffers.

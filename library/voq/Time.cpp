@@ -52,6 +52,14 @@ void SleepSeconds(double seconds) {
 }
 
 Clock& Clock::Set(const RealTimeClockStruct* record) {
+    if (converted && record->month == lastRecord.month && record->day == lastRecord.day &&
+        record->year == lastRecord.year && record->hour == lastRecord.hour && record->minute == lastRecord.minute &&
+        record->second == lastRecord.second) {
+        seconds = lastSeconds;
+        fraction = 0.0;
+        isSet = true;
+        return *this;
+    }
     std::tm t = {};
     t.tm_year = int(record->year) + 100;
     t.tm_mon = int(record->month) - 1;
@@ -63,6 +71,9 @@ Clock& Clock::Set(const RealTimeClockStruct* record) {
     seconds = int64_t(std::mktime(&t));
     fraction = 0.0;
     isSet = true;
+    converted = true;
+    lastRecord = *record;
+    lastSeconds = seconds;
     return *this;
 }
 

@@ -32,6 +32,10 @@ class Clock {
 public:
     Clock() : isSet(false), seconds(0), fraction(0.0) {}
 
+    // Converts the record (local civil time) to calendar seconds.  A record
+    // equal to the one converted last gives the same seconds without asking
+    // the system again: every block carries the clock, and the conversion
+    // consults the time-zone database.
     Clock& Set(const RealTimeClockStruct* record);
     // The computer's wall-clock time, millisecond resolution.
     void AskTheComputer(long& wholeSeconds, double& fractionOut) const;
@@ -44,6 +48,11 @@ public:
     bool isSet;
     int64_t seconds;
     double fraction;
+
+private:
+    bool converted = false;
+    RealTimeClockStruct lastRecord = {0, 0, 0, 0, 0, 0};
+    int64_t lastSeconds = 0;
 };
 
 }  // namespace VOQ
