@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "EdfSegment.h"
+#include "Words.h"
 #include "voq/Protocol.h"
 
 namespace voqrec {
@@ -34,21 +35,6 @@ std::string Text(const char* text) { return text ? std::string(text) : std::stri
 void CheckLibrary(const std::string& what) {
     const char* error = VOQ_ClearError();
     if (error) throw RecorderError(what + ": " + error);
-}
-
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    std::string word;
-    for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-            if (!word.empty()) words.push_back(word);
-            word.clear();
-        } else {
-            word += c;
-        }
-    }
-    if (!word.empty()) words.push_back(word);
-    return words;
 }
 
 std::string Number(const char* format, double value) {

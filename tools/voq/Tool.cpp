@@ -10,23 +10,11 @@
 #include "Interrupt.h"
 #include "Session.h"
 #include "Tool.h"
+#include "Words.h"
 
 namespace voqtool {
 
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    std::string word;
-    for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-            if (!word.empty()) words.push_back(word);
-            word.clear();
-        } else {
-            word += c;
-        }
-    }
-    if (!word.empty()) words.push_back(word);
-    return words;
-}
+std::vector<std::string> Words(const std::string& text) { return voqrec::Words(text); }
 
 void LiveBlock::Show(const std::vector<std::string>& lines) {
     std::string text;
