@@ -100,26 +100,14 @@ void Headset::ConfigureBufferingController(double interval, double smoothing, do
     gainI = i;
     gainD = d;
     batchCount = 0;
-    deadlineBaseBatch = 0;
-    controllerBaseBatch = 0;
-    deadlineBaseTime = PrecisionTime();
-    deadlineCorrection = 0.0;
-    controllerUpdates = 0.0;
-    double rate = samplingRate;
-    if (rate != 0.0) estimatedSampleRate = rate;
+    ResetPace();
 }
 
 void Headset::ConfigureBatch(unsigned int size, double latency) {
     batchSize = size;
     batchLatency = latency;
     batchCount = 0;
-    deadlineBaseBatch = 0;
-    controllerBaseBatch = 0;
-    deadlineBaseTime = PrecisionTime();
-    deadlineCorrection = 0.0;
-    controllerUpdates = 0.0;
-    double rate = samplingRate;
-    if (rate != 0.0) estimatedSampleRate = rate;
+    ResetPace();
 }
 
 bool Headset::RebaseBufferingController(double rate, bool resetUpdates) {
