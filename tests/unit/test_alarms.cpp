@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "BlockBuilder.h"
+#include "FakeDataTest.h"
 #include "VOQ_API.h"
 #include "voq/Headset.h"
 
@@ -13,42 +14,7 @@ using namespace voqtest;
 
 namespace {
 
-struct Captured {
-    std::string text;
-    int level;
-};
-std::vector<Captured>* gCaptured = nullptr;
-
-int Capture(const char* message, int level) {
-    if (gCaptured) gCaptured->push_back({message ? message : "", level});
-    return level;
-}
-
-class AlarmsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        gCaptured = &messages;
-        headset.SetMessageCallback(&Capture);
-        headset.SetVerbosity(7);
-        headset.AttachFakeData();
-    }
-    void TearDown() override { gCaptured = nullptr; }
-
-    int Count(const std::string& fragment, int level = 0) const {
-        int n = 0;
-        for (const Captured& m : messages)
-            if (m.text.find(fragment) != std::string::npos && (level == 0 || m.level == level)) ++n;
-        return n;
-    }
-    void Deliver(const std::vector<Bytes>& packets) {
-        Feed(headset, Block(block++, packets));
-        ASSERT_TRUE(headset.TryToReadBlock());
-    }
-
-    std::vector<Captured> messages;
-    VOQ::Headset headset{"deferred"};
-    uint16_t block = 0;
-};
+class AlarmsTest : public FakeDataTest {};
 
 }  // namespace
 

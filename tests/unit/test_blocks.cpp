@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "BlockBuilder.h"
+#include "FakeDataTest.h"
 #include "VOQ_API.h"
 #include "voq/Headset.h"
 
@@ -13,34 +14,8 @@ using namespace voqtest;
 
 namespace {
 
-struct Captured {
-    std::string text;
-    int level;
-};
-std::vector<Captured>* gCaptured = nullptr;
-
-int Capture(const char* message, int level) {
-    if (gCaptured) gCaptured->push_back({message ? message : "", level});
-    return level;
-}
-
-class BlocksTest : public ::testing::Test {
+class BlocksTest : public FakeDataTest {
 protected:
-    void SetUp() override {
-        gCaptured = &messages;
-        headset.SetMessageCallback(&Capture);
-        headset.SetVerbosity(7);
-        headset.AttachFakeData();
-    }
-    void TearDown() override { gCaptured = nullptr; }
-
-    // Messages whose text contains `fragment`, at this level (0: any).
-    int Count(const std::string& fragment, int level = 0) const {
-        int n = 0;
-        for (const Captured& m : messages)
-            if (m.text.find(fragment) != std::string::npos && (level == 0 || m.level == level)) ++n;
-        return n;
-    }
     void Feed(const Bytes& bytes) { voqtest::Feed(headset, bytes); }
     // Reads blocks until one call finds nothing (bounded).
     int Drain() {
@@ -48,9 +23,6 @@ protected:
         for (int k = 0; k < 20 && headset.TryToReadBlock(); ++k) ++n;
         return n;
     }
-
-    std::vector<Captured> messages;
-    VOQ::Headset headset{"deferred"};
 };
 
 Bytes Identity(int identifier, const std::string& text) { return ResponsePacket(1, 29, identifier, Text(text)); }

@@ -8,22 +8,15 @@
 #include <sstream>
 #include <string>
 
+#include "Messages.h"
 #include "VOQ.h"
 #include "test_calibration_images.h"
 
 using namespace VOQ;
+using voqtest::ErrorOf;
 using sigtest::Image;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 // A standard image with every other byte varied, so that a shifted or
 // mangled read shows.

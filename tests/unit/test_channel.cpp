@@ -5,20 +5,13 @@
 #include <memory>
 #include <string>
 
+#include "Messages.h"
 #include "VOQ.h"
 
 using namespace VOQ;
+using voqtest::ErrorOf;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 struct Sources {
     Source f3{SourceID::F3, "F3", 0, 1, 0};

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BlockBuilder.h"
+#include "Messages.h"
 #include "VOQ_API.h"
 #include "test_pty_device.h"
 #include "voq/Headset.h"
@@ -17,19 +18,6 @@
 using namespace voqtest;
 
 namespace {
-
-struct Captured {
-    std::string text;
-    int level;
-};
-std::vector<Captured>* gCaptured = nullptr;
-std::mutex gCaptureLock;
-
-int Capture(const char* message, int level) {
-    std::lock_guard<std::mutex> lock(gCaptureLock);
-    if (gCaptured) gCaptured->push_back({message ? message : "", level});
-    return level;
-}
 
 // Well-formed answers for every family a headset knows.
 Bytes StandardPayload(const SentCommand& c) {
@@ -59,11 +47,8 @@ Bytes StandardPayload(const SentCommand& c) {
 class CommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        {
-            std::lock_guard<std::mutex> lock(gCaptureLock);
-            gCaptured = &messages;
-        }
-        headset.SetMessageCallback(&Capture);
+        CaptureMessagesInto(&messages);
+        headset.SetMessageCallback(&CaptureMessage);
         headset.SetVerbosity(7);
         device.SetResponder([](const SentCommand& c) { return Answer(c, StandardPayload(c)); });
         headset.Connect(device.Path(), false);
@@ -72,16 +57,9 @@ protected:
         // Disconnecting asks a device whose mode is unknown to stop: let it
         // answer, so that closing does not wait through every attempt.
         device.SetResponder([](const SentCommand& c) { return Answer(c, StandardPayload(c)); });
-        std::lock_guard<std::mutex> lock(gCaptureLock);
-        gCaptured = nullptr;
+        CaptureMessagesInto(nullptr);
     }
-    int Count(const std::string& fragment, int level = 0) {
-        std::lock_guard<std::mutex> lock(gCaptureLock);
-        int n = 0;
-        for (const Captured& m : messages)
-            if (m.text.find(fragment) != std::string::npos && (level == 0 || m.level == level)) ++n;
-        return n;
-    }
+    int Count(const std::string& fragment, int level = 0) const { return CountMessages(messages, fragment, level); }
     std::vector<SentCommand> Sent(size_t count) {
         EXPECT_TRUE(device.WaitForCommands(count, 2.0));
         return device.Commands();
@@ -91,15 +69,6 @@ protected:
     std::vector<Captured> messages;
     VOQ::Headset headset{"deferred"};
 };
-
-std::string Thrown(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const VOQ::Error& e) {
-        return e.what();
-    }
-    return "";
-}
 
 }  // namespace
 
@@ -136,7 +105,7 @@ TEST_F(CommandsTest, ReplyIsAwaitedAndRecorded) {
 TEST_F(CommandsTest, SilentDeviceExhaustsTheAttempts) {
     device.SetResponder(nullptr);
     VOQ::Command command(VOQ::CommandDestination::Master, VOQ::CommandFamily::DeviceIdentification);
-    EXPECT_EQ(Thrown([&] { headset.Send(command, 0.05, 3); }), "Command failed too many times.");
+    EXPECT_EQ(ErrorOf([&] { headset.Send(command, 0.05, 3); }), "Command failed too many times.");
     auto sent = Sent(3);
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[0].identifier, 0);
@@ -149,7 +118,7 @@ TEST_F(CommandsTest, SilentDeviceExhaustsTheAttempts) {
 
 TEST_F(CommandsTest, FewerThanOneAttemptWritesNothing) {
     VOQ::Command command(VOQ::CommandDestination::Master, VOQ::CommandFamily::DeviceIdentification);
-    EXPECT_EQ(Thrown([&] { headset.Send(command, 0.513, 0); }), "Command failed too many times.");
+    EXPECT_EQ(ErrorOf([&] { headset.Send(command, 0.513, 0); }), "Command failed too many times.");
     VOQ::Sleep(0.1);
     EXPECT_TRUE(device.Commands().empty());
 }
@@ -355,7 +324,7 @@ TEST_F(CommandsTest, AccelerometerRateRefusedOrNotTakenOver) {
         if (!c.payload.empty() && c.payload[0] == 7) return Answer(c, Bytes{}, 0xF0);
         return Answer(c, Bytes{10, 0});
     });
-    EXPECT_EQ(Thrown([&] { headset.SetAccelerometerRate(7); }), "failed to change accelerometer rate to 7");
+    EXPECT_EQ(ErrorOf([&] { headset.SetAccelerometerRate(7); }), "failed to change accelerometer rate to 7");
     EXPECT_EQ(headset.SetAccelerometerRate(25), 1);
     EXPECT_EQ(Count("failed to change accelerometer rate to 25: it is now 10", 1), 1);
     EXPECT_EQ(headset.AccelerometerRate(), 10.0);
@@ -398,7 +367,7 @@ TEST_F(CommandsTest, DisconnectStopsAcquisitionUnlessKnownStopped) {
     headset.Disconnect();
     VOQ::Sleep(0.1);
     EXPECT_EQ(device.Commands().size(), 1u);
-    EXPECT_EQ(Thrown([&] { headset.QueryDeviceID(); }),
+    EXPECT_EQ(ErrorOf([&] { headset.QueryDeviceID(); }),
               "Cannot send commands to headset: serial-port connection not yet established.");
 }
 

@@ -4,23 +4,16 @@
 #include <memory>
 #include <string>
 
+#include "Messages.h"
 #include "VOQ.h"
 #include "test_calibration_images.h"
 
 using namespace VOQ;
+using voqtest::ErrorOf;
 using sigtest::Image;
 using sigtest::MakeImage;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 // Standard 10-20 headset: factory reference Pz, slot 14 common mode.
 class Montage : public ::testing::Test {

@@ -3,23 +3,16 @@
 #include <functional>
 #include <string>
 
+#include "Messages.h"
 #include "VOQ.h"
 #include "test_calibration_images.h"
 
 using namespace VOQ;
+using voqtest::ErrorOf;
 using sigtest::Image;
 using sigtest::MakeImage;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 const char* const k1020Names0x13 =
     "Fp1 Fp2 F7 F3 Fz F4 F8 T3 C3 Cz C4 T4 T5 P3 P4 T6 O1 O2 A1 A2 X1 X2 X3 TRG ACCT ACCX ACCY ACCZ";

@@ -6,51 +6,18 @@
 #include <vector>
 
 #include "BlockBuilder.h"
+#include "FakeDataTest.h"
 #include "voq/Headset.h"
 
 using namespace voqtest;
 
 namespace {
 
-struct Captured {
-    std::string text;
-    int level;
-};
-std::vector<Captured>* gCaptured = nullptr;
-
-int Capture(const char* message, int level) {
-    if (gCaptured) gCaptured->push_back({message ? message : "", level});
-    return level;
-}
-
-class ResponsesTest : public ::testing::Test {
+class ResponsesTest : public FakeDataTest {
 protected:
-    void SetUp() override {
-        gCaptured = &messages;
-        headset.SetMessageCallback(&Capture);
-        headset.SetVerbosity(7);
-        headset.AttachFakeData();
-    }
-    void TearDown() override { gCaptured = nullptr; }
-
-    int Count(const std::string& fragment, int level = 0) const {
-        int n = 0;
-        for (const Captured& m : messages)
-            if (m.text.find(fragment) != std::string::npos && (level == 0 || m.level == level)) ++n;
-        return n;
-    }
-    // Delivers the packets in one block and reads it.
-    void Deliver(const std::vector<Bytes>& packets) {
-        Feed(headset, Block(block++, packets));
-        ASSERT_TRUE(headset.TryToReadBlock());
-    }
     void Respond(int code, const Bytes& payload, int species = 1, int identifier = 4) {
         Deliver({ResponsePacket(species, code, identifier, payload)});
     }
-
-    std::vector<Captured> messages;
-    VOQ::Headset headset{"deferred"};
-    uint16_t block = 0;
 };
 
 Bytes Page(int page, uint8_t fill) {

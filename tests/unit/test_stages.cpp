@@ -4,22 +4,15 @@
 #include <memory>
 #include <string>
 
+#include "Messages.h"
 #include "VOQ.h"
 #include "VOQ_API.h"
 #include "test_calibration_images.h"
 
 using namespace VOQ;
+using voqtest::ErrorOf;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 VOQ_ProcessingStage Handle(ProcessingStage* stage) { return reinterpret_cast<VOQ_ProcessingStage>(stage); }
 

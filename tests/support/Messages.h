@@ -1,0 +1,39 @@
+// Helpers shared by the tests: capturing a headset's messages and taking the
+// text of a thrown VOQ::Error.
+//
+// Example:
+//   std::vector<voqtest::Captured> messages;
+//   voqtest::CaptureMessagesInto(&messages);
+//   headset.SetMessageCallback(&voqtest::CaptureMessage);
+//   ...
+//   EXPECT_EQ(voqtest::CountMessages(messages, "Connected to", 2), 1);
+//   voqtest::CaptureMessagesInto(nullptr);
+#ifndef VOQTEST_MESSAGES_H
+#define VOQTEST_MESSAGES_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace voqtest {
+
+struct Captured {
+    std::string text;
+    int level;
+};
+
+// A message callback: appends each message to the list last given to
+// CaptureMessagesInto (nullptr: the message is dropped).  Safe to call from
+// any thread.
+int CaptureMessage(const char* message, int level);
+void CaptureMessagesInto(std::vector<Captured>* list);
+
+// Messages in `list` whose text contains `fragment`, at this level (0: any).
+int CountMessages(const std::vector<Captured>& list, const std::string& fragment, int level = 0);
+
+// The text of the VOQ::Error that `f` throws, or "(no error)".
+std::string ErrorOf(const std::function<void()>& f);
+
+}  // namespace voqtest
+
+#endif
