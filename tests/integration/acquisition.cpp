@@ -15,7 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "InfoString.h"
 #include "Simulator.h"
+#include "SimulatorSuite.h"
 #include "VOQ.h"
 #include "VOQ_API.h"
 
@@ -47,13 +49,11 @@ double Since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::string Text(const char* text) { return text ? text : "(null)"; }
-
 const std::map<std::string, double> kImpedances = {{"Fp1", 12.0}, {"Cz", 7.5}, {"O1", 20.0}, {"A1", 3.0}};
 const double kOtherImpedance = 5.0;
 const double kCMFImpedance = 2.0;
 
-class Acquisition : public ::testing::Test {
+class Acquisition : public voqtest::SimulatorSuite {
 protected:
     static void SetUpTestSuite() {
         // The simulator runs in this process, and both sides convert local
@@ -66,28 +66,13 @@ protected:
         config.impedanceAllKOhm = kOtherImpedance;
         config.impedanceKOhm = kImpedances;
         config.cmfImpedanceKOhm = kCMFImpedance;
-        sim = new voqsim::Simulator(config);
-        const std::string path = sim->Start();
         connectedAt = std::time(nullptr);
-        handle = VOQ_Headset_New(path.c_str());
-        if (handle) {
-            VOQ_Headset_SetMessageCallback(handle, &Collect);
-            VOQ_Headset_SetVerbosity(handle, 3);
-        }
-    }
-    static void TearDownTestSuite() {
-        VOQ_Headset_Delete(handle);
-        handle = nullptr;
-        delete sim;
-        sim = nullptr;
+        Start(config, &Collect, 3);
     }
     void SetUp() override {
-        ASSERT_NE(handle, nullptr) << VOQ_Error();
-        VOQ_ClearError();
+        SimulatorSuite::SetUp();
         ClearLog();
     }
-    static VOQ::Headset& Object() { return *reinterpret_cast<VOQ::Headset*>(handle); }
-    static std::string LastError() { return VOQ_Error() ? VOQ_Error() : ""; }
 
     static void WaitUntilWorkerEnds() {
         auto start = std::chrono::steady_clock::now();
@@ -104,14 +89,8 @@ protected:
         return VOQ_Error() == nullptr;
     }
 
-    static voqsim::Simulator* sim;
-    static VOQ_Headset handle;
-    static std::time_t connectedAt;
+    inline static std::time_t connectedAt = 0;
 };
-
-voqsim::Simulator* Acquisition::sim = nullptr;
-VOQ_Headset Acquisition::handle = nullptr;
-std::time_t Acquisition::connectedAt = 0;
 
 }  // namespace
 
@@ -139,38 +118,7 @@ TEST_F(Acquisition, InformationStringDescribesTheSimulatedHeadset) {
     EXPECT_EQ(times, 3) << info;
     info = std::regex_replace(info, std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d"), "TIME");
 
-    const std::string names =
-        "Fp1 Fp2 F7 F3 Fz F4 F8 T3 C3 Cz C4 T4 T5 P3 P4 T6 O1 O2 A1 A2 X1 X2 X3 TRG ACCT ACCX ACCY ACCZ";
-    const std::string montage =
-        "Fp1-A1/2-A2/2 Fp2-A1/2-A2/2 F7-A1/2-A2/2 F3-A1/2-A2/2 Fz-A1/2-A2/2 F4-A1/2-A2/2 F8-A1/2-A2/2 "
-        "T3-A1/2-A2/2 C3-A1/2-A2/2 Cz-A1/2-A2/2 C4-A1/2-A2/2 T4-A1/2-A2/2 T5-A1/2-A2/2 P3-A1/2-A2/2 "
-        "P4-A1/2-A2/2 T6-A1/2-A2/2 O1-A1/2-A2/2 O2-A1/2-A2/2 Pz-A1/2-A2/2 A2-A1/2-A2/2 X1 X2 X3 TRG ACCT ACCX "
-        "ACCY ACCZ";
-    const std::string expected =
-        "{\n"
-        "           'HardwareModel' : 'VOQ24 HS Rev',\n"
-        "        'HardwareRevision' : '2',\n"
-        "            'SerialNumber' : 2400117,\n"
-        "             'SensorCount' : 24,\n"
-        "        'FirmwareRevision' : '1.18.0 (1:2,2:7) + 1.9.4 (1:3)',\n"
-        "'CalibrationLayoutVersion' : 2,\n"
-        "          'AllSourceNames' : '" + names + "',\n"
-        "    'ConnectedSourceNames' : '" + names + "',\n"
-        "        'FactoryReference' : 'Pz',\n"
-        "  'ChosenDefaultReference' : 'A1/2+A2/2',\n"
-        "                 'Montage' : '" + montage + "',\n"
-        "            'SamplingRate' : 300,\n"
-        "       'AccelerometerRate' : 10,\n"
-        "            'BatteryLevel' : [ 87, 84 ],\n"
-        "     'TimeOnboardClockSet' : 'TIME',\n"
-        " 'TimeOnboardClockQueried' : 'TIME',\n"
-        "     'TimeBatteryMeasured' : 'TIME',\n"
-        "              'FilterMode' : 1,\n"
-        "     'DataAcquisitionMode' : 0,\n"
-        "     'ImpedanceDriverMode' : 0,\n"
-        "         'AnalogResetMode' : 0,\n"
-        "}";
-    EXPECT_EQ(info, expected);
+    EXPECT_EQ(info, voqtest::StandardInfoString("TIME", "TIME", "TIME"));
 }
 
 TEST_F(Acquisition, ReceiveStartsReadsAndStopsTheStream) {

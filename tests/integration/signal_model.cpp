@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Simulator.h"
+#include "SimulatorSuite.h"
 #include "VOQ.h"
 #include "VOQ_API.h"
 
@@ -18,34 +19,10 @@ namespace {
 
 int Quiet(const char*, int) { return 0; }
 
-class SignalModel : public ::testing::Test {
+class SignalModel : public voqtest::SimulatorSuite {
 protected:
-    static void SetUpTestSuite() {
-        sim = new voqsim::Simulator();
-        const std::string path = sim->Start();
-        handle = VOQ_Headset_New(path.c_str());
-        if (handle) VOQ_Headset_SetMessageCallback(handle, &Quiet);
-    }
-    static void TearDownTestSuite() {
-        VOQ_Headset_Delete(handle);
-        handle = nullptr;
-        delete sim;
-        sim = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_NE(handle, nullptr) << VOQ_Error();
-        VOQ_ClearError();
-    }
-    static VOQ::Headset& Object() { return *reinterpret_cast<VOQ::Headset*>(handle); }
-    static std::string Text(const char* text) { return text ? text : "(null)"; }
-    static std::string LastError() { return VOQ_Error() ? VOQ_Error() : ""; }
-
-    static voqsim::Simulator* sim;
-    static VOQ_Headset handle;
+    static void SetUpTestSuite() { Start(voqsim::Config(), &Quiet); }
 };
-
-voqsim::Simulator* SignalModel::sim = nullptr;
-VOQ_Headset SignalModel::handle = nullptr;
 
 // Doubles every input channel into the stage's own channel of that index.
 void Double(VOQ_Headset, double, void* stage) {
