@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "FileSizeLimit.h"
 #include "Recorder.h"
 #include "Simulator.h"
 #include "VOQ_API.h"
@@ -393,24 +394,18 @@ TEST_F(RecorderIntegration, AWriteErrorStopsTheRecordingAndKeepsWhatWasWritten) 
     Recorder recorder(handle, path);
     recorder.Start(10.0);
 
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct sigaction ignore, old;
-    std::memset(&ignore, 0, sizeof ignore);
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    struct rlimit limit = saved;
-    limit.rlim_cur = 128 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     std::string error;
-    try {
-        while (recorder.Step()) {
+    {
+        FileSizeLimit limit(128 * 1024);
+        ASSERT_TRUE(limit.Read());
+        ASSERT_TRUE(limit.Applied());
+        try {
+            while (recorder.Step()) {
+            }
+        } catch (const RecorderError& e) {
+            error = e.what();
         }
-    } catch (const RecorderError& e) {
-        error = e.what();
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
 
     EXPECT_NE(error.find("cannot write " + path + ": File too large"), std::string::npos) << error;
     EXPECT_TRUE(recorder.Closed());

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "EdfSegment.h"
+#include "FileSizeLimit.h"
 #include "RecordPlan.h"
 
 using namespace voqrec;
@@ -300,20 +301,13 @@ TEST(EdfSegmentTest, AFullDiskStopsWritingAndKeepsTheCompleteRecords) {
     // keep returning success, the segment notices that the file stopped
     // growing.
     const std::string path = TempDir() + "/limited.bdf";
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct sigaction ignore, old;
-    std::memset(&ignore, 0, sizeof ignore);
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    struct rlimit limit = saved;
-    limit.rlim_cur = 96 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-
     SegmentHeader header = SmallHeader(FileFormat::BDF);
     std::string error;
     int written = 0;
     {
+        FileSizeLimit limit(96 * 1024);
+        ASSERT_TRUE(limit.Read());
+        ASSERT_TRUE(limit.Applied());
         EdfSegment segment(path, header);
         try {
             for (written = 0; written < 10000; ++written) segment.WriteRecord(RecordOf(header, written).data());
@@ -324,8 +318,6 @@ TEST(EdfSegmentTest, AFullDiskStopsWritingAndKeepsTheCompleteRecords) {
         annotations[0].text = "before the failure";
         segment.Abandon(annotations);
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
 
     EXPECT_NE(error.find("cannot write " + path + ": File too large"), std::string::npos) << error;
     EXPECT_LT(written, 10000);
