@@ -119,13 +119,6 @@ std::string Channel::String(bool full) const {
     return out;
 }
 
-double Channel::CalculateRawSignal() const {
-    double sum = 0.0;
-    for (size_t i = 0; i < sources.size(); ++i)
-        if (sources[i]) sum += weights[i] * sources[i]->signal;
-    return sum;
-}
-
 bool Channel::AutoSwap(Source* replacement) {
     // Without a replacement there is nothing to put in place: keep the term.
     if (!replacement) return false;

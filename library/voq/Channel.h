@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "voq/RingBuffer.h"
+#include "voq/Source.h"
 
 namespace VOQ {
-
-class Source;
 
 class Channel {
 public:
@@ -28,7 +27,17 @@ public:
     std::string Name() const;
     Source* MaxPositiveSource() const;
     std::string String(bool full) const;
-    double CalculateRawSignal() const;
+    // The weighted sum of the terms' signals (inline: every channel, every
+    // sample).
+    double CalculateRawSignal() const {
+        const size_t n = sources.size();
+        const Source* const* term = sources.data();
+        const double* weight = weights.data();
+        double sum = 0.0;
+        for (size_t i = 0; i < n; ++i)
+            if (term[i]) sum += weight[i] * term[i]->signal;
+        return sum;
+    }
     bool AutoSwap(Source* replacement);
     bool IsReferentialEEG() const;
     bool IsTrigger() const;

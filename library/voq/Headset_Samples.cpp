@@ -121,13 +121,12 @@ void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime
     bool haveSinceClockSet = false;
     double sinceClockSet = -1.0;
     const size_t sourceCount = sources.size();
-    for (size_t i = 0; i < sourceCount; ++i) {
+    const size_t slotCount = sourceCount < 24 ? sourceCount : 24;
+    for (size_t i = 0; i < slotCount; ++i)
+        if (Source* source = sources[i]) source->SetRawSignal(packet.readings[i]);
+    for (size_t i = slotCount; i < sourceCount; ++i) {
         Source* source = sources[i];
         if (!source) continue;
-        if (i < 24) {
-            source->SetRawSignal(packet.readings[i]);
-            continue;
-        }
         const int code = source->code;
         switch (code) {
             case SourceID::TRG:

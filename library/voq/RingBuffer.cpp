@@ -30,18 +30,10 @@ void RingBuffer::Clear() {
     reading = false;
 }
 
-// Each side must see the other's flag after publishing its own.  The turn is
-// taken with an exchange (a read-modify-write, acquire and release): of the
-// two exchanges the later one reads the earlier, so the side that comes
-// second sees the first side's flag and the turn it left, and waits.  One
-// locked instruction per entry; the exit is a plain release store.
-void RingBuffer::WriterEnter() {
-    writing.store(true, std::memory_order_relaxed);
-    turn.exchange(1, std::memory_order_acq_rel);
+// The writer's wait, out of line (the entry protocol is in the header).
+void RingBuffer::WaitForReader() {
     while (reading.load(std::memory_order_acquire) && turn.load(std::memory_order_relaxed) == 1) sched_yield();
 }
-
-void RingBuffer::WriterExit() { writing.store(false, std::memory_order_release); }
 
 void RingBuffer::ReaderEnter() const {
     reading.store(true, std::memory_order_relaxed);
@@ -50,14 +42,6 @@ void RingBuffer::ReaderEnter() const {
 }
 
 void RingBuffer::ReaderExit() const { reading.store(false, std::memory_order_release); }
-
-uint64_t RingBuffer::Write(double value) {
-    if (!IsAllocated()) return 1;
-    WriterEnter();
-    const uint64_t lost = Store(value);
-    WriterExit();
-    return lost;
-}
 
 double RingBuffer::Read() {
     if (!IsAllocated()) throw Error("cannot read from unallocated buffer");

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace VOQ {
 
@@ -28,7 +29,13 @@ public:
     bool IsAllocated() const { return data != nullptr && capacity != 0; }
 
     // Appends a value; 1 when unallocated, else the overflow count after it.
-    uint64_t Write(double value);
+    uint64_t Write(double value) {
+        if (!IsAllocated()) return 1;
+        WriterEnter();
+        const uint64_t lost = Store(value);
+        WriterExit();
+        return lost;
+    }
     // The same for a buffer that no other thread reads or flushes meanwhile
     // (its owner keeps them out, e.g. with a lock): no entry protocol.
     uint64_t WriteUnshared(double value) { return IsAllocated() ? Store(value) : 1; }
@@ -51,7 +58,7 @@ public:
             return false;
         }
         const uint64_t next = index + 1 == capacity ? 0 : index + 1;
-        for (size_t k = 0; k < N; ++k) buffers[k]->StoreAt(index, next, values[k]);
+        StoreInStep(buffers, values, index, next, std::make_index_sequence<N>());
         return true;
     }
     // The oldest unread value; throws "buffer underflow" when there is none
@@ -72,6 +79,12 @@ public:
     double Mean() const { return capacity ? sum / double(int64_t(capacity)) : 0.0; }
 
 private:
+    template <size_t... K>
+    static void StoreInStep(RingBuffer* const (&buffers)[sizeof...(K)], const double (&values)[sizeof...(K)],
+                            uint64_t index, uint64_t next, std::index_sequence<K...>) {
+        (buffers[K]->StoreAt(index, next, values[K]), ...);
+    }
+
     // The write itself.  The writer is alone with the counters here (a flush
     // changes them only as a reader), so they are updated with plain loads
     // and stores.
@@ -79,13 +92,17 @@ private:
         const uint64_t index = writeIndex;
         return StoreAt(index, index + 1 == capacity ? 0 : index + 1, value);
     }
-    // The write at `index`, which writeIndex is; `next` follows it.
+    // The write at `index`, which writeIndex is; `next` follows it.  The sum
+    // is worked on in a local: the compiler cannot know that the stored
+    // value does not land on it.
     uint64_t StoreAt(uint64_t index, uint64_t next, double value) {
+        double total = sum;
         const double old = data[index];
         data[index] = value;
         writeIndex = next;
-        if (std::isfinite(old)) sum -= old;
-        if (std::isfinite(value)) sum += value;
+        if (std::isfinite(old)) total -= old;
+        if (std::isfinite(value)) total += value;
+        sum = total;
         const uint64_t unread = buffered.load(std::memory_order_relaxed);
         uint64_t lost = overflowed.load(std::memory_order_relaxed);
         if (unread < capacity) {
@@ -96,8 +113,19 @@ private:
         }
         return lost;
     }
-    void WriterEnter();
-    void WriterExit();
+    // Each side must see the other's flag after publishing its own.  The
+    // turn is taken with an exchange (a read-modify-write, acquire and
+    // release): of the two exchanges the later one reads the earlier, so the
+    // side that comes second sees the first side's flag and the turn it left,
+    // and waits.  One locked instruction per entry; the exit is a plain
+    // release store.
+    void WriterEnter() {
+        writing.store(true, std::memory_order_relaxed);
+        turn.exchange(1, std::memory_order_acq_rel);
+        if (reading.load(std::memory_order_acquire)) WaitForReader();
+    }
+    void WriterExit() { writing.store(false, std::memory_order_release); }
+    void WaitForReader();
     void ReaderEnter() const;
     void ReaderExit() const;
 
