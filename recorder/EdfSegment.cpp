@@ -95,7 +95,9 @@ int64_t RepairFile(const std::string& path, int64_t maxRecords) {
     int64_t complete = (static_cast<int64_t>(info.st_size) - layout.headerBytes) / layout.recordBytes;
     if (complete < 0) complete = 0;
     if (maxRecords >= 0) complete = std::min(complete, maxRecords);
-    char count[16];
+    // The header's record count has eight characters.
+    complete = std::min<int64_t>(complete, 99999999);
+    char count[24];
     std::snprintf(count, sizeof count, "%-8lld", static_cast<long long>(complete));
     const bool written = pwrite(fd, count, 8, 236) == 8;
     const int writeErrno = errno;
