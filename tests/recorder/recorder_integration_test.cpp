@@ -21,6 +21,7 @@
 #include "FileSizeLimit.h"
 #include "Recorder.h"
 #include "Simulator.h"
+#include "../support/SimulatorSuite.h"
 #include "VOQ_API.h"
 
 using namespace voqrec;
@@ -120,7 +121,7 @@ int CountTexts(const FileContents& f, const std::string& prefix) {
     return n;
 }
 
-class RecorderIntegration : public ::testing::Test {
+class RecorderIntegration : public voqtest::SimulatorSuite {
 protected:
     static void SetUpTestSuite() {
         // The time zone is read once, before the simulator's and the
@@ -139,15 +140,8 @@ protected:
             handle = nullptr;
         }
     }
-    static void TearDownTestSuite() {
-        VOQ_Headset_Delete(handle);
-        handle = nullptr;
-        delete sim;
-        sim = nullptr;
-    }
     void SetUp() override {
-        ASSERT_NE(handle, nullptr) << VOQ_Error();
-        VOQ_ClearError();
+        SimulatorSuite::SetUp();
         dir = TempDir();
     }
     void TearDown() override {
@@ -229,13 +223,8 @@ protected:
         EXPECT_EQ(found, expected);
     }
 
-    static voqsim::Simulator* sim;
-    static VOQ_Headset handle;
     std::string dir;
 };
-
-voqsim::Simulator* RecorderIntegration::sim = nullptr;
-VOQ_Headset RecorderIntegration::handle = nullptr;
 
 }  // namespace
 
