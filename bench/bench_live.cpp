@@ -238,8 +238,6 @@ private:
     std::string path_;
 };
 
-double SpinSeconds(const VOQ::Headset&) { return 0.0; }
-
 VOQ_Headset Connect(const std::string& path) {
     VOQ_Headset h = VOQ_Headset_New(path.c_str());
     if (!h) throw std::runtime_error(std::string("VOQ_Headset_New: ") + (VOQ_Error() ? VOQ_Error() : "?"));
@@ -268,7 +266,7 @@ int StreamMode(int argc, char** argv) {
     run.returns.reserve(size_t(seconds * 100) + 100);
     const double simCpu0 = sim.CpuSeconds();
     const uint64_t alloc0 = voqbench::AllocationCount();
-    const double spin0 = SpinSeconds(object);
+    const double spin0 = object.SpinSeconds();
     const double cpu0 = CpuSeconds();
     const double thread0 = ThreadCpuSeconds();
     const double wall0 = Now();
@@ -276,7 +274,7 @@ int StreamMode(int argc, char** argv) {
     const double wall1 = Now();
     const double thread1 = ThreadCpuSeconds();
     const double cpu1 = CpuSeconds();
-    const double spin1 = SpinSeconds(object);
+    const double spin1 = object.SpinSeconds();
     const uint64_t alloc1 = voqbench::AllocationCount();
     const double simCpu1 = sim.CpuSeconds();
     const uint64_t overflowed = VOQ_Headset_GetNumberOfOverflowedSamples(h);

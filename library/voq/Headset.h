@@ -273,6 +273,9 @@ public:
     // Asks the worker to stop; returns at once.
     void StopBackgroundAcquisition();
     uint64_t BatchSize() const { return batchSize; }
+    // CPU seconds (of the calling thread's clock) that WaitForBatch has spent
+    // in the spin of the last 2 ms before its deadlines, since construction.
+    double SpinSeconds() const { return spinSeconds; }
     double EstimatedSampleRate() const { return estimatedSampleRate; }
     // True from StartBackgroundAcquisition until the worker has ended.
     bool BackgroundAcquisitionAlive() const { return acquisitionThread.Alive(); }
@@ -414,6 +417,7 @@ private:
 
     // Acquisition helpers (Headset_Buffering.cpp); caller's thread only.
     bool workerFailureReported = false;   // the worker's error was thrown once
+    double spinSeconds = 0.0;             // see SpinSeconds()
     void CheckNotReadingThread() const;   // callbacks must not wait or read
     void CheckWaitPossible(uint64_t samplesNeeded) const;
     void CheckWaitProgress(double callStart);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <limits>
 
 #include "voq/Headset.h"
@@ -21,6 +22,13 @@ const double kSpinBeforeDeadline = 0.002;
 const double kPauseAfterReset = 0.003;
 
 std::string Decimal(uint64_t value) { return std::to_string(value); }
+
+// The calling thread's CPU time, for the spin account.
+double ThreadCpuSeconds() {
+    timespec t;
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) return 0.0;
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
 
 uint64_t SmallestCapacity(const std::vector<Channel*>& channels) {
     uint64_t smallest = std::numeric_limits<uint64_t>::max();
@@ -220,6 +228,7 @@ double Headset::WaitForBatch() {
         deadlineCorrection += double(B) / estimatedSampleRate - double(B) / R;
         deadline = deadlineBaseTime + double(N - deadlineBaseBatch) * double(B) / R + deadlineCorrection;
         const uint64_t discharge = 3 * B + W;
+        double spinStart = -1.0;   // thread CPU time when the final spin began
         for (double now = PrecisionTime(); now < deadline; now = PrecisionTime()) {
             uint64_t level = Buffered();
             if (level > discharge) {
@@ -230,13 +239,17 @@ double Headset::WaitForBatch() {
                 reset = true;
                 break;
             }
-            if (now < deadline - kSpinBeforeDeadline) Sleep(kPollPause);
+            if (now < deadline - kSpinBeforeDeadline)
+                Sleep(kPollPause);
+            else if (spinStart < 0.0)
+                spinStart = ThreadCpuSeconds();
             // Read only what is already there, so that a read never runs
             // past the deadline.
             if (!acquisitionThread.Alive() && PrecisionTime() < deadline - kSpinBeforeDeadline && InputWaiting())
                 TryToReadBlock();
             CheckWaitProgress(callStart);
         }
+        if (spinStart >= 0.0) spinSeconds += ThreadCpuSeconds() - spinStart;
         stamp = SecondsSinceConnection();
     }
 
