@@ -18,6 +18,12 @@ namespace {
 const double kPollPause = 0.001;
 // In the last moments before a batch deadline the loop spins instead.
 const double kSpinBeforeDeadline = 0.002;
+// While the background worker reads, the batch wait has nothing to read
+// itself: it sleeps in longer steps (each wake-up costs more than the look
+// it takes), ending each no later than the 1-ms steps could end, 1 ms before
+// the deadline (with room for a late wake-up).
+const double kWorkerPollPause = 0.010;
+const double kLastWakeBeforeDeadline = 0.0015;
 // Pause after a pace reset, so that the batch is not handed over at once.
 const double kPauseAfterReset = 0.003;
 
@@ -239,9 +245,12 @@ double Headset::WaitForBatch() {
                 reset = true;
                 break;
             }
-            if (now < deadline - kSpinBeforeDeadline)
-                Sleep(kPollPause);
-            else if (spinStart < 0.0)
+            if (now < deadline - kSpinBeforeDeadline) {
+                if (acquisitionThread.Alive())
+                    SleepSeconds(std::min(kWorkerPollPause, deadline - kLastWakeBeforeDeadline - now));
+                else
+                    Sleep(kPollPause);
+            } else if (spinStart < 0.0)
                 spinStart = ThreadCpuSeconds();
             // Read only what is already there, so that a read never runs
             // past the deadline.
