@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "FuzzSupport.h"
@@ -69,12 +70,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     voqfuzz::HeadsetOptions setup;
     setup.verbosity = 3;
     std::unique_ptr<VOQ::Headset> headset = voqfuzz::MakeHeadset(setup);
+    // Each distinct image that comes out is used (and round-tripped) once.
+    std::set<voqfuzz::Image> used;
+    auto use = [&] {
+        voqfuzz::Image image;
+        std::memcpy(image.data(), headset->CalibrationMemory(), image.size());
+        if (used.insert(image).second) UseImage(*headset, scratch);
+    };
     for (const char* format : {"", "DEC", "HEX", "BIN", " hex ", "bin\n"}) {
-        if (Try([&] { headset->ReadCalibrationMemoryFromFile(input, format); })) UseImage(*headset, scratch);
+        if (Try([&] { headset->ReadCalibrationMemoryFromFile(input, format); })) use();
     }
     if (size >= 128) {
         voqfuzz::ExactCopy image(data, 128);
-        if (Try([&] { headset->InterpretCalibrationMemory(image.data()); })) UseImage(*headset, scratch);
+        if (Try([&] { headset->InterpretCalibrationMemory(image.data()); })) use();
     }
     return 0;
 }
