@@ -65,6 +65,43 @@ double CpuSeconds() {
            double(u.ru_stime.tv_usec) * 1e-6;
 }
 
+// The whole machine's CPU time so far (all cores), and the idle part of it,
+// from /proc/stat: how busy other work kept the machine during a run.
+struct MachineTime {
+    double total = 0, idle = 0;
+};
+
+MachineTime ReadMachineTime() {
+    MachineTime t;
+    FILE* f = std::fopen("/proc/stat", "r");
+    if (!f) return t;
+    unsigned long long v[10] = {0};
+    if (std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4],
+                    &v[5], &v[6], &v[7], &v[8], &v[9]) >= 5) {
+        for (int i = 0; i < 8; ++i) t.total += double(v[i]);   // guest time is counted in user time
+        t.idle = double(v[3] + v[4]);
+    }
+    std::fclose(f);
+    return t;
+}
+
+double BusyShare(const MachineTime& a, const MachineTime& b) {
+    const double total = b.total - a.total;
+    return total > 0 ? 1.0 - (b.idle - a.idle) / total : -1.0;
+}
+
+std::string LoadAverage() {
+    FILE* f = std::fopen("/proc/loadavg", "r");
+    if (!f) return "?";
+    char text[64] = "";
+    if (!std::fgets(text, sizeof text, f)) text[0] = '\0';
+    std::fclose(f);
+    std::string s(text);
+    size_t cut = 0;
+    for (int fields = 0; fields < 3 && cut != std::string::npos; ++fields) cut = s.find(' ', cut + (fields ? 1 : 0));
+    return cut == std::string::npos ? s : s.substr(0, cut);
+}
+
 std::string Option(int argc, char** argv, const std::string& name, const std::string& fallback) {
     const std::string prefix = "--" + name + "=";
     for (int i = 2; i < argc; ++i)
@@ -144,13 +181,18 @@ struct LoopResult {
     double longestRead = 0.0;      // seconds spent reading one batch, at most
 };
 
-void BatchLoop(VOQ_Headset h, double seconds, LoopResult& result, std::vector<double>* sink) {
+std::vector<VOQ_Channel> ChannelList(VOQ_Headset h) {
     const unsigned channels = VOQ_Headset_GetNumberOfChannels(h);
     std::vector<VOQ_Channel> list;
     for (unsigned i = 0; i < channels; ++i) list.push_back(VOQ_Headset_GetChannelByIndex(h, i));
+    return list;
+}
+
+// Allocates nothing itself (`result.returns` is reserved by the caller).
+void BatchLoop(VOQ_Headset h, const std::vector<VOQ_Channel>& list, double seconds, LoopResult& result,
+               double& checksum) {
     const uint64_t batch = reinterpret_cast<VOQ::Headset*>(h)->BatchSize();
     const double end = Now() + seconds;
-    double checksum = 0.0;
     while (Now() < end) {
         VOQ_Headset_WaitForBatch(h);
         const double back = Now();
@@ -163,7 +205,6 @@ void BatchLoop(VOQ_Headset h, double seconds, LoopResult& result, std::vector<do
         ++result.batches;
         result.samples += batch;
     }
-    if (sink) sink->push_back(checksum);
 }
 
 std::vector<double> Intervals(const std::vector<double>& returns, double from) {
@@ -257,23 +298,27 @@ int StreamMode(int argc, char** argv) {
     VOQ_Headset_StartImpedanceDriver(h);
     if (VOQ_Headset_StartBackgroundAcquisition(h) != 1) throw std::runtime_error("no background acquisition");
 
+    const std::vector<VOQ_Channel> list = ChannelList(h);
+    double checksum = 0.0;
     LoopResult warm;
     warm.returns.reserve(size_t(warmup * 100) + 100);
-    std::vector<double> sink;
-    BatchLoop(h, warmup, warm, &sink);
+    BatchLoop(h, list, warmup, warm, checksum);
 
     LoopResult run;
     run.returns.reserve(size_t(seconds * 100) + 100);
     const double simCpu0 = sim.CpuSeconds();
     const uint64_t alloc0 = voqbench::AllocationCount();
     const double spin0 = object.SpinSeconds();
+    const std::string load = LoadAverage();
+    const MachineTime machine0 = ReadMachineTime();
     const double cpu0 = CpuSeconds();
     const double thread0 = ThreadCpuSeconds();
     const double wall0 = Now();
-    BatchLoop(h, seconds, run, &sink);
+    BatchLoop(h, list, seconds, run, checksum);
     const double wall1 = Now();
     const double thread1 = ThreadCpuSeconds();
     const double cpu1 = CpuSeconds();
+    const MachineTime machine1 = ReadMachineTime();
     const double spin1 = object.SpinSeconds();
     const uint64_t alloc1 = voqbench::AllocationCount();
     const double simCpu1 = sim.CpuSeconds();
@@ -299,7 +344,8 @@ int StreamMode(int argc, char** argv) {
     std::printf("allocations_per_sample=%.6f\n", double(alloc1 - alloc0) / double(run.samples));
     std::printf("interval_mean_ms=%.4f\ninterval_sd_ms=%.4f\ninterval_min_ms=%.4f\ninterval_max_ms=%.4f\n",
                 intervals.mean * 1e3, intervals.sd * 1e3, intervals.min * 1e3, intervals.max * 1e3);
-    std::printf("longest_read_ms=%.4f\n", run.longestRead * 1e3);
+    std::printf("longest_read_ms=%.4f\nchecksum=%g\n", run.longestRead * 1e3, checksum);
+    std::printf("load_average=%s\nmachine_busy_share=%.4f\n", load.c_str(), BusyShare(machine0, machine1));
     std::printf("overflowed=%llu\nviolations=%d\ndischarges=%d\nproblems=%d\n", (unsigned long long)overflowed,
                 gViolations.load(), gDischarges.load(), gLevelOneOrTwo.load());
     if (gFirstProblem[0]) std::printf("first_problem=%s\n", gFirstProblem);
@@ -353,10 +399,14 @@ int DriftMode(int argc, char** argv) {
 
     LoopResult run;
     run.returns.reserve(size_t(seconds * 100) + 100);
-    std::vector<double> sink;
+    const std::vector<VOQ_Channel> list = ChannelList(h);
+    double checksum = 0.0;
+    const std::string load = LoadAverage();
+    const MachineTime machine0 = ReadMachineTime();
     const double start = Now();
-    BatchLoop(h, seconds, run, &sink);
+    BatchLoop(h, list, seconds, run, checksum);
     const double end = Now();
+    const MachineTime machine1 = ReadMachineTime();
     const uint64_t overflowed = VOQ_Headset_GetNumberOfOverflowedSamples(h);
     VOQ_Headset_StopBackgroundAcquisition(h);
     VOQ_Headset_SetSampleCallback(h, nullptr, nullptr);
@@ -403,6 +453,8 @@ int DriftMode(int argc, char** argv) {
                 rateStats.n ? (rateStats.mean - trueRate) / trueRate * 100.0 : 0.0, rateStats.sd, rateStats.min,
                 rateStats.max);
     std::printf("nominal_error_percent=%.6f\n", (nominal - trueRate) / trueRate * 100.0);
+    std::printf("load_average=%s\nmachine_busy_share=%.4f\nchecksum=%g\n", load.c_str(), BusyShare(machine0, machine1),
+                checksum);
     std::printf("overflowed=%llu\nviolations=%d\ndischarges=%d\nproblems=%d\n", (unsigned long long)overflowed,
                 gViolations.load(), gDischarges.load(), gLevelOneOrTwo.load());
     if (gFirstProblem[0]) std::printf("first_problem=%s\n", gFirstProblem);

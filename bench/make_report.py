@@ -1,0 +1,383 @@
+#!/usr/bin/env python3
+"""Writes docs/PERFORMANCE.md from the results that scripts/bench collected.
+
+usage: make_report.py RESULTS_DIR OUTPUT.md [--quick]
+"""
+import glob
+import json
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+
+
+def kv(path):
+    d = {}
+    with open(path) as f:
+        for line in f:
+            if "=" in line:
+                k, v = line.rstrip("\n").split("=", 1)
+                d[k] = v
+    return d
+
+
+def num(d, k):
+    return float(d[k])
+
+
+def fmt(x, digits=2):
+    return f"{x:,.{digits}f}"
+
+
+def pct(x, digits=2):
+    return f"{x * 100:.{digits}f}%"
+
+
+def machine():
+    model = "?"
+    try:
+        for line in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines():
+            if line.startswith("Model name:"):
+                model = line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    try:
+        compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True).stdout.splitlines()[0]
+    except (OSError, IndexError):
+        compiler = "?"
+    return model, str(os.cpu_count()), platform.release(), compiler
+
+
+def main():
+    results, out = sys.argv[1], sys.argv[2]
+    quick = "--quick" in sys.argv[3:]
+    model, cores, kernel, compiler = machine()
+    load_start = open(os.path.join(results, "load_start.txt")).read().split()[:3]
+    load_end = open(os.path.join(results, "load_end.txt")).read().split()[:3]
+
+    # ---- ingest
+    data = json.load(open(os.path.join(results, "ingest.json")))
+    runs = {"BM_Ingest": [], "BM_Floor": []}
+    for b in data["benchmarks"]:
+        if b.get("run_type") != "iteration":
+            continue
+        for name in runs:
+            if b["name"].startswith(name + "/"):
+                runs[name].append(b)
+
+    def col(name, key):
+        return [b[key] for b in runs[name]]
+
+    med = statistics.median
+    ing_mean = med(col("BM_Ingest", "items_per_second"))
+    ing_median_lap = med(col("BM_Ingest", "median_lap_samples_per_second"))
+    ing_best = max(col("BM_Ingest", "best_lap_samples_per_second"))
+    flo_mean = med(col("BM_Floor", "items_per_second"))
+    flo_median_lap = med(col("BM_Floor", "median_lap_samples_per_second"))
+    flo_best = max(col("BM_Floor", "best_lap_samples_per_second"))
+    first = runs["BM_Ingest"][0]
+    channels = int(first["channels"])
+    montage_sources = int(first["montage_sources"])
+    lap_samples = int(first["samples_per_lap"])
+    bytes_per_sample = first["bytes_per_sample"]
+    reps = len(runs["BM_Ingest"])
+
+    def callgrind(path):
+        try:
+            text = open(os.path.join(results, f"callgrind.{path}.txt")).read()
+            samples = int(re.search(r"samples=(\d+)", text).group(1))
+            with open(os.path.join(results, f"callgrind.{path}.out")) as f:
+                summary = next(line for line in f if line.startswith("summary:"))
+            return int(summary.split()[1]) / samples
+        except (OSError, AttributeError, StopIteration):
+            return None
+
+    ir_ingest, ir_floor = callgrind("ingest"), callgrind("floor")
+
+    # ---- allocations
+    alloc = {}
+    with open(os.path.join(results, "allocations.txt")) as f:
+        for line in f:
+            m = re.search(r"verbosity=(\d+) samples=(\d+) allocations=(\d+) per_sample=([\d.]+)", line)
+            if m:
+                alloc[int(m.group(1))] = (int(m.group(2)), int(m.group(3)), float(m.group(4)))
+    alloc_low = max(alloc[v][2] for v in range(0, 5))
+
+    # ---- live runs
+    stream = {rate: [kv(f) for f in sorted(glob.glob(os.path.join(results, f"stream_{rate}_*.txt")))]
+              for rate in (300, 600)}
+    drift = [kv(f) for f in sorted(glob.glob(os.path.join(results, "drift_*.txt")))]
+    st = kv(os.path.join(results, "startup.txt"))
+
+    def smed(rate, key):
+        return med([num(d, key) for d in stream[rate]])
+
+    def dmed(key):
+        return med([num(d, key) for d in drift])
+
+    lat_med, lat_p99 = dmed("latency_median_ms"), dmed("latency_p99_ms")
+    sd_runs = [num(d, "interval_sd_ms") for d in stream[300]] + [num(d, "interval_sd_ms") for d in drift]
+    sd_med, sd_best = med(sd_runs), min(sd_runs)
+    rate_err = dmed("rate_error_percent")
+    cpu300, cpu600 = smed(300, "cpu_share_besides_spin"), smed(600, "cpu_share_besides_spin")
+    startup = num(st, "startup_median_s")
+
+    def verdict(ok):
+        return "met" if ok else "**not met**"
+
+    L = []
+    w = L.append
+    w("# Performance")
+    w("")
+    w("Written by `scripts/bench`, which builds the benchmarks in `build-bench/` (Release), runs them and")
+    w("rewrites this file; run it again to reproduce the figures.  The benchmarks are in `bench/`.")
+    if quick:
+        w("")
+        w("**Quick run (`VOQ_BENCH_QUICK=1`): short measurements, not the published figures.**")
+    w("")
+    w("## Machine")
+    w("")
+    w(f"- CPU: {model}, {cores} cores as seen by the system (a virtual machine)")
+    w(f"- Kernel: Linux {kernel}")
+    w(f"- Compiler: {compiler}; Release build (`-O3 -DNDEBUG`)")
+    w(f"- Load average (1, 5, 15 min) when the run began: {', '.join(load_start)}; when it ended: "
+      f"{', '.join(load_end)}")
+    w("")
+    w("The machine was shared with other engineers' builds and tests while these figures were taken, and was")
+    w("often fully busy (see the busy share of each live run below).  Every wall-clock or scheduling-dependent")
+    w("figure carries that noise; each section says how its figure is taken.")
+    w("")
+    w("## Targets and figures")
+    w("")
+    w("| # | Measure | Target | Measured | |")
+    w("|---|---|---|---|---|")
+    w(f"| 1 | Ingest: samples per second on one core (median lap) | ≥ 1,000,000 | {fmt(ing_median_lap, 0)} "
+      f"(fastest lap {fmt(ing_best, 0)}) | {verdict(ing_median_lap >= 1e6)} |")
+    w(f"| 1 | Ingest against the floor (CRC of the same bytes + one double per channel per sample) | (reported) | "
+      f"{fmt(ing_median_lap / flo_median_lap, 3)} of the floor's rate |  |")
+    w(f"| 2 | Heap allocations per sample in steady state, verbosity 0 to 4 | 0 | {fmt(alloc_low, 3)} | "
+      f"{verdict(alloc_low == 0)} |")
+    w(f"| 3 | CPU besides the final spin, 300 samples/s | ≤ 2% of one core | {pct(cpu300)} | {verdict(cpu300 <= 0.02)} |")
+    w(f"| 3 | CPU besides the final spin, 600 samples/s | ≤ 2% of one core | {pct(cpu600)} | {verdict(cpu600 <= 0.02)} |")
+    w(f"| 3 | The final-2-ms spin itself, 300 / 600 samples/s | (reported) | {pct(smed(300, 'spin_share'))} / "
+      f"{pct(smed(600, 'spin_share'))} |  |")
+    w(f"| 4 | Latency, block written by the simulator to the callback of its last sample: median | ≤ 1.5 ms | "
+      f"{fmt(lat_med, 3)} ms | {verdict(lat_med <= 1.5)} |")
+    w(f"| 4 | The same: 99th percentile | ≤ 3 ms | {fmt(lat_p99, 3)} ms | {verdict(lat_p99 <= 3.0)} |")
+    w(f"| 5 | Standard deviation of the intervals between WaitForBatch returns, 300 samples/s | ≤ 0.5 ms | "
+      f"{fmt(sd_med, 3)} ms (median of {len(sd_runs)} runs; best {fmt(sd_best, 3)} ms) | {verdict(sd_med <= 0.5)} |")
+    w(f"| 5 | Estimated sample rate against a +500 ppm headset: error of the mean of the last 30 s of 60 s | "
+      f"≤ 0.02% | {fmt(rate_err, 4)}% | {verdict(abs(rate_err) <= 0.02)} |")
+    w(f"| 6 | Start-up, VOQ_Headset_New to a ready headset (median) | the 2-s battery wait, no other avoidable "
+      f"wait | {fmt(startup, 3)} s | {verdict(startup < 2.1)} |")
+    w("")
+
+    # ---- 1
+    w("## 1. Ingest")
+    w("")
+    w("A stream recorded from the simulated headset (24 electrodes and the trigger, 300 samples/s, impedance "
+      "driver on, accelerometer at 100 Hz) is read back through the headset's fake-data input (`AttachFakeData`, "
+      "`FeedFakeData`, then `TryToReadBlock` once per block) into block reading and sample processing, with the "
+      "factory montage and the traditional reference chosen as start-up chooses them "
+      f"({channels} channels over {montage_sources} sources) and a sample callback set.  The recorder opens the "
+      "simulator's pseudo-terminal as a host and sends the commands itself; the recorded lap "
+      f"({lap_samples} samples, {fmt(bytes_per_sample, 1)} bytes per sample on the wire) is replayed with its "
+      "block numbers, packet numbers and time stamps moved on by one lap each time, so that the stream stays in "
+      "sequence and in time.  Only the reading is timed, in the reading thread's CPU time (time spent waiting "
+      "for a core while other work runs is not the library's); making and feeding each lap is not.  The floor "
+      "does the least any reader must do with the same bytes: the CRC of every block and one double stored per "
+      "channel per sample.")
+    w("")
+    w(f"Google Benchmark, {reps} repetitions.  Per repetition: the mean over all laps, the median lap and the "
+      "fastest lap; the table gives the median of the repetitions (the fastest lap: the fastest of all).  The "
+      "median lap is the headline figure: the mean is pulled down by the laps that other work disturbed, the "
+      "fastest lap shows the core undisturbed.")
+    w("")
+    w("| Path | Mean of laps | Median lap | Fastest lap |")
+    w("|---|---|---|---|")
+    w(f"| Library | {fmt(ing_mean, 0)} samples/s | {fmt(ing_median_lap, 0)} samples/s | {fmt(ing_best, 0)} samples/s |")
+    w(f"| Floor | {fmt(flo_mean, 0)} samples/s | {fmt(flo_median_lap, 0)} samples/s | {fmt(flo_best, 0)} samples/s |")
+    w(f"| Library ÷ floor | {fmt(ing_mean / flo_mean, 3)} | {fmt(ing_median_lap / flo_median_lap, 3)} | "
+      f"{fmt(ing_best / flo_best, 3)} |")
+    w("")
+    if ir_ingest:
+        w(f"Instructions per sample (valgrind `--tool=callgrind`, collected only inside the timed laps, independent "
+          f"of the machine's load): library {fmt(ir_ingest, 0)}, floor {fmt(ir_floor, 0)} "
+          f"({fmt(ir_ingest / ir_floor, 1)} ×).")
+        w("")
+    w(f"Per sample the library sets 41 sources, updates the five impedance windows of each of the montage's "
+      f"referential sources (with the sines and cosines of both drive frequencies), writes {channels} channel "
+      "sums into their ring buffers under the writer/reader protocol (one locked instruction each), runs the "
+      "trigger delay line and the accelerometer interleaving and calls the callback; the floor does none of "
+      "that, so the ratio measures that work rather than overhead.")
+    w("")
+    if ing_median_lap < 1e6:
+        w(f"**Gap.**  The median lap is {pct(1 - ing_median_lap / 1e6, 1)} short of 1,000,000 samples/s while the "
+          f"fastest lap reaches {fmt(ing_best, 0)}: the same code runs slower when the core and its caches are "
+          "shared with the other work on this machine.  The instruction count above does not move with the load.")
+        w("")
+
+    # ---- 2
+    w("## 2. Allocations")
+    w("")
+    w("The benchmark program replaces the global `operator new` and counts the calls made while blocks are read "
+      f"and processed (two laps to warm up, then {alloc[0][0]} samples), with a message sink that takes every "
+      "message the verbosity lets through.")
+    w("")
+    w("| Verbosity | Allocations | Per sample |")
+    w("|---|---|---|")
+    for v in sorted(alloc):
+        w(f"| {v} | {alloc[v][1]} | {fmt(alloc[v][2], 3)} |")
+    w("")
+    w("Verbosity 3 to 5 issue per-accelerometer-sample, per-block and per-sample messages while streaming; they "
+      "are composed on the stack.  Verbosity 6 writes out every block as text and allocates for it.  In the live "
+      "runs below the whole process (library and application loop, verbosity 2) allocates about once in "
+      "several thousand samples, for messages that are not per sample.")
+    w("")
+
+    # ---- 3
+    w("## 3. CPU share")
+    w("")
+    w("`voq-sim` runs as a separate process, so that `getrusage(RUSAGE_SELF)` of the benchmark process is the "
+      "library's and the application loop's alone.  The application connects through the C interface, starts "
+      "the impedance driver and background acquisition and loops on `VOQ_Headset_WaitForBatch`, reading every "
+      "channel's batch with `VOQ_Channel_ReadBuffered`.  After 3 s of warm-up "
+      f"{int(num(stream[300][0], 'seconds') + 0.5)} s are measured; {len(stream[300])} runs per rate, medians "
+      "shown.  The spin is accounted by the batch wait itself (`Headset::SpinSeconds`: the calling thread's CPU "
+      "clock from the moment the wait stops sleeping until the deadline).  The caller's thread is the "
+      "application loop (batch wait, spin and reads); the other threads are the acquisition worker.")
+    w("")
+    w("| Rate | Whole process | Final spin | Besides the spin | Caller's thread | Worker | Allocations per sample |")
+    w("|---|---|---|---|---|---|---|")
+    for rate in (300, 600):
+        w(f"| {rate}/s | {pct(smed(rate, 'cpu_share'))} | {pct(smed(rate, 'spin_share'))} | "
+          f"{pct(smed(rate, 'cpu_share_besides_spin'))} | {pct(smed(rate, 'caller_thread_share'))} | "
+          f"{pct(smed(rate, 'other_threads_share'))} | {fmt(smed(rate, 'allocations_per_sample'), 5)} |")
+    w("")
+    for rate in (300, 600):
+        w(f"Runs at {rate}/s, besides the spin: "
+          + ", ".join(pct(num(d, "cpu_share_besides_spin")) for d in stream[rate])
+          + "; the simulator process used " + ", ".join(pct(num(d, "simulator_cpu_share")) for d in stream[rate])
+          + ".")
+        w("")
+    w("The batch wait sleeps until 1.5 ms before each deadline and spins from there; at 16.7 batches per second "
+      "(batches of 0.06 s at either rate) that is about 2.5% of a core at most "
+      f"(a full 2 ms per batch would be {pct(smed(300, 'spin_bound_share'))}).")
+    w("")
+
+    # ---- 4
+    w("## 4. Latency")
+    w("")
+    w("An in-process simulator records, for every block, the host's monotonic clock just before the `write()` "
+      "that hands the block's last byte to the pseudo-terminal (`Simulator::RecordBlockWrites`), with the time "
+      "stamp of the block's last data packet; the sample callback reads the same clock and gets the sample's "
+      "time stamp; the two are matched by time stamp.  Background acquisition and the WaitForBatch loop run as "
+      "in section 3, with the impedance driver on, at verbosity 3 (the runs of section 5).")
+    w("")
+    w("| Run | Blocks | Median | 99th percentile | Maximum | Machine busy | Load average |")
+    w("|---|---|---|---|---|---|---|")
+    for i, d in enumerate(drift, 1):
+        w(f"| {i} | {d['latency_blocks']} | {fmt(num(d, 'latency_median_ms'), 3)} ms | "
+          f"{fmt(num(d, 'latency_p99_ms'), 3)} ms | {fmt(num(d, 'latency_max_ms'), 3)} ms | "
+          f"{pct(num(d, 'machine_busy_share'), 0)} | {d['load_average']} |")
+    w("")
+    if lat_p99 > 3.0:
+        w("**Gap.**  The median shows that the reader takes a block as soon as it is written (the worker waits on "
+          "the port's descriptor); the tail is the time the reading thread waits for a core on a machine that "
+          "other work keeps busy (the busy share and load average of each run above).")
+        w("")
+
+    # ---- 5
+    w("## 5. Pacing")
+    w("")
+    w("Intervals between successive `WaitForBatch` returns at 300 samples/s (batches of 18 samples, due every "
+      "60 ms): the runs of section 3 (nominal clock) and the drift runs below (+500 ppm, the first 5 s left "
+      "out).")
+    w("")
+    w("| Run | Standard deviation | Shortest | Longest | Machine busy | Load average |")
+    w("|---|---|---|---|---|---|")
+    for i, d in enumerate(stream[300], 1):
+        w(f"| section 3, run {i} | {fmt(num(d, 'interval_sd_ms'), 3)} ms | {fmt(num(d, 'interval_min_ms'), 2)} ms | "
+          f"{fmt(num(d, 'interval_max_ms'), 2)} ms | {pct(num(d, 'machine_busy_share'), 0)} | {d['load_average']} |")
+    for i, d in enumerate(drift, 1):
+        w(f"| drift run {i} | {fmt(num(d, 'interval_sd_ms'), 3)} ms | {fmt(num(d, 'interval_min_ms'), 2)} ms | "
+          f"{fmt(num(d, 'interval_max_ms'), 2)} ms | {pct(num(d, 'machine_busy_share'), 0)} | {d['load_average']} |")
+    w("")
+    if sd_med > 0.5:
+        w("**Gap.**  Each batch is handed over from a spin that ends at its deadline, so an interval deviates from "
+          "60 ms only when the waiting thread does not get a core in time: the longest intervals are late "
+          "wake-ups, each followed by a short one (the pace is kept on the deadlines, not on the returns).  The "
+          "deviation follows the machine's load (the busy share and load average of each run above).")
+        w("")
+    d0 = drift[0]
+    w(f"Estimated sample rate against a simulated headset whose clock runs 500 ppm fast (true rate "
+      f"{fmt(num(d0, 'true_rate'), 3)}/s), {int(num(d0, 'seconds') + 0.5)} s per run: the level-3 \"Estimated "
+      f"sample rate updated to\" values issued in the last {int(num(d0, 'rate_window_s'))} s.")
+    w("")
+    w("| Run | Estimates | Mean | Error of the mean | Standard deviation | Range |")
+    w("|---|---|---|---|---|---|")
+    for i, d in enumerate(drift, 1):
+        w(f"| {i} | {d['rate_estimates']} | {fmt(num(d, 'rate_mean'), 4)}/s | {fmt(num(d, 'rate_error_percent'), 4)}% | "
+          f"{fmt(num(d, 'rate_sd'), 4)}/s | {fmt(num(d, 'rate_min'), 3)} to {fmt(num(d, 'rate_max'), 3)}/s |")
+    w("")
+    w(f"A controller that kept the nominal rate would be {fmt(num(d0, 'nominal_error_percent'), 4)}% off.  The "
+      "individual estimates spread widely because each corrects the pace for the reserve measured since the "
+      "last update; their mean is what follows the headset's clock.")
+    w("")
+
+    # ---- 6
+    w("## 6. Start-up")
+    w("")
+    w(f"`VOQ_Headset_New` against an in-process simulator until it returns a ready headset, {st['repeats']} "
+      f"connections: shortest {fmt(num(st, 'startup_min_s'), 3)} s, median {fmt(startup, 3)} s, longest "
+      f"{fmt(num(st, 'startup_max_s'), 3)} s.  Start-up waits 2 s after starting the battery monitor, as it must; "
+      "everything else is the command round trips.  The commands of the first connection as the simulator "
+      "received them, from the call:")
+    w("")
+    w("| Command | Family | Arrived | Since the previous one |")
+    w("|---|---|---|---|")
+    for k, v in st.items():
+        m = re.match(r"family (\d+) at ([\d.]+) ms \(\+([\d.]+) ms\)", v) if k.startswith("command_") else None
+        if m:
+            w(f"| {int(k.split('_')[1])} | {m.group(1)} | {m.group(2)} ms | {m.group(3)} ms |")
+    w("")
+    w(f"From the last command to the ready headset: {st.get('last_command_to_ready_ms', '?')} ms.  The only "
+      "gap is the battery wait between family 186 (battery monitor) and family 218; discarding stale input at "
+      "the start and after stopping the stream, and waiting for the ready echo, take no time when the headset "
+      "has nothing stale to send, because the port is read as soon as bytes arrive.")
+    w("")
+
+    # ---- notes
+    w("## What was changed for these figures")
+    w("")
+    w("- Ring buffers: the writer/reader entry takes the turn with one atomic exchange (one locked instruction) "
+      "and leaves with a release store, instead of three sequentially consistent stores; indices wrap without a "
+      "division; the write and the channel sums are inline.")
+    w("- Impedance windows: only the reading thread writes a source's five windows (whoever else flushes or "
+      "reallocates them holds the read lock), so they are written without the entry protocol, in step, with "
+      "their sums kept in registers and one division for the five means.")
+    w("- Clock records: a block's clock record equal to the previous one is not converted again (`mktime` read "
+      "the time-zone file's status on every block).")
+    w("- CRC-16 four bytes a step, with tables computed at compile time.")
+    w("- The serial port waits on its descriptor for input instead of waking every millisecond to poll: the "
+      "background worker wakes once per block, and takes each block as soon as it is written.")
+    w("- While the background worker reads, the batch wait sleeps in steps of up to 10 ms that end 1.5 ms before "
+      "the deadline, then spins; in caller-thread mode it keeps its 1-ms steps and reads the port itself.")
+    w("- Messages of the streaming path (block, accelerometer and data-packet messages, levels 3 to 5) are "
+      "composed on the stack.")
+    w("")
+    w("## Methods in short")
+    w("")
+    w("- `bench/bench_ingest`: Google Benchmark (`BM_Ingest`, `BM_Floor`), `--allocations`, `--callgrind=ingest|floor`.")
+    w("- `bench/bench_live stream|drift|startup`: the live measurements (key=value output).")
+    w("- `scripts/bench`: builds, runs everything and writes this file; `VOQ_BENCH_QUICK=1` for a short trial run.")
+    w("- The smoke test `bench.smoke` (labels `bench`, `quick`) only checks that the benchmarks build and run.")
+
+    with open(out, "w") as f:
+        f.write("\n".join(L) + "\n")
+
+
+if __name__ == "__main__":
+    main()
