@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -10,14 +11,6 @@ namespace {
 // Separators of montage lists.
 const char* const kMontageSeparators = " \t\r\n,";
 
-// Ring-buffer length for `seconds` of samples at `rate`: rounded, at least 1
-// (also while the rate is still unknown and reads -1).
-uint64_t BufferLength(double seconds, double rate) {
-    const double samples = seconds * rate + 0.5;
-    if (!(samples >= 1.0)) return 1;
-    return static_cast<uint64_t>(samples);
-}
-
 Error BadTerm(const std::string& term) {
     return Error("could not interpret \"" + term + "\" as a valid channel specification");
 }
@@ -29,7 +22,7 @@ bool ReadNumber(const std::string& text, double& value) { return String2Double(t
 
 Channel* Headset::ConstructChannel(std::string specification, bool autoSwap) {
     ReadLockGuard guard(*this);
-    std::unique_ptr<Channel> channel(new Channel(std::string(), BufferLength(bufferDuration, samplingRate)));
+    std::unique_ptr<Channel> channel(new Channel(std::string(), std::max<uint64_t>(SamplesFor(bufferDuration), 1)));
 
     specification = Trim(specification);
     double base = 1.0;
@@ -183,7 +176,7 @@ void Headset::AddChannelToMontage(Channel* channel) {
 void Headset::AddChannelToMontage(Source* source) {
     if (!source) return;
     ReadLockGuard guard(*this);
-    AddChannelToMontage(new Channel(*source, BufferLength(bufferDuration, samplingRate)));
+    AddChannelToMontage(new Channel(*source, std::max<uint64_t>(SamplesFor(bufferDuration), 1)));
 }
 
 void Headset::ForgetMontage() {

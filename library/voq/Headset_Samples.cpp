@@ -140,10 +140,10 @@ void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime
                 if (!haveSinceClockSet) {
                     haveSinceClockSet = true;
                     if (onboardClockSet.isSet) {
-                        long wholeSeconds = 0;
+                        int64_t wholeSeconds = 0;
                         double fraction = 0.0;
                         onboardClockSet.AskTheComputer(wholeSeconds, fraction);
-                        sinceClockSet = double(int64_t(wholeSeconds) - onboardClockSet.seconds) +
+                        sinceClockSet = double(wholeSeconds - onboardClockSet.seconds) +
                                         (fraction - onboardClockSet.fraction);
                     }
                 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 
 #include "voq/Headset.h"
@@ -5,12 +6,6 @@
 namespace VOQ {
 
 namespace {
-
-uint64_t BufferLength(double seconds, double rate) {
-    const double samples = seconds * rate + 0.5;
-    if (!(samples >= 1.0)) return 1;
-    return static_cast<uint64_t>(samples);
-}
 
 bool InCascade(const std::vector<ProcessingStage*>& cascade, const ProcessingStage* stage) {
     for (const ProcessingStage* member : cascade)
@@ -59,7 +54,7 @@ void Headset::ReallocateStageBuffers(ProcessingStage* stage, double seconds) {
     if (!stage) return;
     ReadLockGuard guard(*this);
     if (!InCascade(cascade, stage)) throw Error("cannot reallocate the buffers of a ProcessingStage of another cascade");
-    const uint64_t capacity = BufferLength(seconds, samplingRate);
+    const uint64_t capacity = std::max<uint64_t>(SamplesFor(seconds), 1);
     for (Channel* channel : stage->channels)
         if (channel) channel->buffer.Allocate(capacity);
 }

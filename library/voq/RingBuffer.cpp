@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <string>
 
 #include "voq/Error.h"
 
@@ -12,6 +14,9 @@ namespace VOQ {
 void RingBuffer::Allocate(uint64_t newCapacity) {
     Clear();
     if (newCapacity == 0) return;
+    // On 32-bit systems a 64-bit capacity may not fit the address space.
+    if (newCapacity > std::numeric_limits<size_t>::max() / sizeof(double))
+        throw Error("cannot allocate a buffer of " + std::to_string(newCapacity) + " samples");
     data = new double[size_t(newCapacity)];
     std::memset(data, 0, size_t(newCapacity) * sizeof(double));
     capacity = newCapacity;

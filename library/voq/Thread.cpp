@@ -39,6 +39,9 @@ bool Thread::Start() {
         return false;
     }
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    // The body runs the caller's sample, stage and message callbacks: give it
+    // the same stack on every system (macOS gives other threads 512 KiB).
+    pthread_attr_setstacksize(&attributes, 8 * 1024 * 1024);
     pthread_t id;
     int result = pthread_create(&id, &attributes, ThreadStarter, this);
     pthread_attr_destroy(&attributes);

@@ -38,7 +38,8 @@ double PrecisionTime() {
 }
 
 void Sleep(double seconds) {
-    if (seconds < 0) return;
+    if (!(seconds >= 0)) return;                     // negative or NaN
+    if (seconds > 86400.0) seconds = 86400.0;         // keeps the count in range on 32-bit
     long milliseconds = long(seconds * 1000.0 + 0.5);
     SelectWait(milliseconds / 1000, (milliseconds % 1000) * 1000);
 }
@@ -77,17 +78,17 @@ Clock& Clock::Set(const RealTimeClockStruct* record) {
     return *this;
 }
 
-void Clock::AskTheComputer(long& wholeSeconds, double& fractionOut) const {
+void Clock::AskTheComputer(int64_t& wholeSeconds, double& fractionOut) const {
     timeval now;
     gettimeofday(&now, nullptr);
-    wholeSeconds = long(now.tv_sec);
+    wholeSeconds = int64_t(now.tv_sec);
     fractionOut = double(now.tv_usec / 1000) / 1000.0;
 }
 
-bool Clock::TediousArithmetic(double offset, long& wholeSeconds, double& fractionOut) const {
+bool Clock::TediousArithmetic(double offset, int64_t& wholeSeconds, double& fractionOut) const {
     if (!isSet) return false;
     double w = std::floor(offset);
-    long whole = long(seconds) + long(w);
+    int64_t whole = seconds + int64_t(w);
     double frac = (offset - w) + fraction;
     while (frac >= 1.0) {
         frac -= 1.0;
@@ -99,7 +100,7 @@ bool Clock::TediousArithmetic(double offset, long& wholeSeconds, double& fractio
 }
 
 std::string Clock::String(double offset, int digits) const {
-    long whole = 0;
+    int64_t whole = 0;
     double frac = 0.0;
     if (offset < 0 || !TediousArithmetic(offset, whole, frac)) return std::string();
     std::time_t t = std::time_t(whole);

@@ -28,6 +28,7 @@ struct RealTimeClockStruct {
 };
 
 // One reading of the headset's clock as calendar time.
+// Whole seconds are 64-bit everywhere, so that 32-bit systems pass 2038.
 class Clock {
 public:
     Clock() : isSet(false), seconds(0), fraction(0.0) {}
@@ -38,10 +39,10 @@ public:
     // consults the time-zone database.
     Clock& Set(const RealTimeClockStruct* record);
     // The computer's wall-clock time, millisecond resolution.
-    void AskTheComputer(long& wholeSeconds, double& fractionOut) const;
+    void AskTheComputer(int64_t& wholeSeconds, double& fractionOut) const;
     // The reading plus `offset`, split into whole seconds and a fraction < 1;
     // false (outputs untouched) while unset.
-    bool TediousArithmetic(double offset, long& wholeSeconds, double& fractionOut) const;
+    bool TediousArithmetic(double offset, int64_t& wholeSeconds, double& fractionOut) const;
     // "YYYY-MM-DD HH:MM:SS[.ddd]" in local time; "" when unset or offset < 0.
     std::string String(double offset, int digits) const;
 

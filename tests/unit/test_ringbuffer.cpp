@@ -37,6 +37,13 @@ TEST(RingBuffer, Unallocated) {
     }
 }
 
+TEST(RingBuffer, ImpossibleCapacityIsRefused) {
+    RingBuffer b;
+    EXPECT_THROW(b.Allocate(UINT64_MAX), Error);
+    EXPECT_FALSE(b.IsAllocated());
+    EXPECT_EQ(b.Write(1), 1u);
+}
+
 TEST(RingBuffer, LookBack) {
     RingBuffer b(3);
     b.Write(1);

@@ -72,7 +72,11 @@ TEST(SerialPort, PseudoTerminalOpensWithoutModemLines) {
     // Raw 921600 baud, no echo, no canonical mode.
     struct termios t;
     ASSERT_EQ(tcgetattr(port.Descriptor(), &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), speed_t(B921600));
+    // User-mode emulation (VOQ_EMULATOR set) translates terminal line speeds
+    // only up to 460800 baud: 921600 reads back as 0 there.
+    if (!std::getenv("VOQ_EMULATOR")) {
+        EXPECT_EQ(cfgetospeed(&t), speed_t(B921600));
+    }
     EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
     EXPECT_EQ(t.c_cc[VMIN], 0);
 

@@ -59,7 +59,7 @@ TEST(Time, SleepRounding) {
 TEST_F(ClockTest, TextAndArithmetic) {
     Clock clock;
     EXPECT_EQ(clock.String(0, 0), "");
-    long whole = 123;
+    int64_t whole = 123;
     double fraction = 0.5;
     EXPECT_FALSE(clock.TediousArithmetic(1, whole, fraction));
     EXPECT_EQ(whole, 123);
@@ -71,17 +71,25 @@ TEST_F(ClockTest, TextAndArithmetic) {
     EXPECT_EQ(clock.String(0.25, 3), "2023-04-05 06:07:08.250");
     EXPECT_EQ(clock.String(-0.5, 0), "");
     ASSERT_TRUE(clock.TediousArithmetic(-0.25, whole, fraction));
-    EXPECT_EQ(whole, long(clock.seconds) - 1);
+    EXPECT_EQ(whole, clock.seconds - 1);
     EXPECT_DOUBLE_EQ(fraction, 0.75);
     clock.fraction = 0.5;
     ASSERT_TRUE(clock.TediousArithmetic(2.75, whole, fraction));
-    EXPECT_EQ(whole, long(clock.seconds) + 3);
+    EXPECT_EQ(whole, clock.seconds + 3);
     EXPECT_DOUBLE_EQ(fraction, 0.25);
+}
+
+TEST_F(ClockTest, DatesPast2038) {
+    Clock clock;
+    RealTimeClockStruct record = Record(4, 5, 40, 6, 7, 8);
+    clock.Set(&record);
+    EXPECT_EQ(clock.String(0, 0), "2040-04-05 06:07:08");
+    EXPECT_EQ(clock.String(1.5, 1), "2040-04-05 06:07:09.5");
 }
 
 TEST_F(ClockTest, AskTheComputerHasMilliseconds) {
     Clock clock;
-    long whole = 0;
+    int64_t whole = 0;
     double fraction = -1;
     clock.AskTheComputer(whole, fraction);
     EXPECT_GT(whole, 1700000000L);
