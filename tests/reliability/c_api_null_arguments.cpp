@@ -32,7 +32,8 @@ std::string Of(const void* p) { return p ? "non-NULL" : "NULL"; }
 std::string Of(double v) { return v == double(long(v)) ? std::to_string(long(v)) : "other:" + std::to_string(v); }
 std::string Of(int v) { return std::to_string(v); }
 std::string Of(unsigned v) { return std::to_string(v); }
-std::string Of(unsigned long v) { return std::to_string(v); }
+// size_t is unsigned long on 64-bit systems and unsigned int on 32-bit ones.
+[[maybe_unused]] std::string Of(unsigned long v) { return std::to_string(v); }
 std::string Void() { return "void"; }
 
 struct Case {
