@@ -9,6 +9,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#if defined(__APPLE__)
+#include <IOKit/serial/ioss.h>   // IOSSIOSPEED: the request only, no framework is linked
+#endif
+
 #include "voq/Error.h"
 #include "voq/Time.h"
 
@@ -22,21 +26,39 @@ namespace {
 
 const int kOpenFlags = O_RDWR | O_NOCTTY | O_NONBLOCK;
 
-// Raw 8N1 at 921600 baud, no flow control, reads return at once.
+// Raw 8N1, no flow control, reads return at once; 921600 baud where the
+// settings record can carry that speed (see ApplySettings for macOS).
 void MakeRawSettings(struct termios& settings) {
     settings.c_iflag = IGNPAR;
     settings.c_oflag = 0;
     settings.c_lflag = 0;
+    settings.c_cflag = CS8 | CREAD | CLOCAL;
 #if defined(__linux__)
-    settings.c_cflag = B921600 | CS8 | CREAD | CLOCAL;
+    settings.c_cflag |= B921600;
+#elif defined(__APPLE__)
+    // macOS has no B921600 and its drivers refuse unlisted rates in
+    // tcsetattr: a listed rate here, the real one set by ApplySettings.
+    cfsetspeed(&settings, B230400);
 #else
     // The line speed is a field of its own here.
-    settings.c_cflag = CS8 | CREAD | CLOCAL;
     cfsetispeed(&settings, 921600);
     cfsetospeed(&settings, 921600);
 #endif
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
+}
+
+// Applies the settings at once; 0 on success, -1 with errno set.
+int ApplySettings(int descriptor, const struct termios& settings) {
+    if (tcsetattr(descriptor, TCSANOW, &settings) != 0) return -1;
+#if defined(__APPLE__)
+    // The macOS way to any line speed; it must follow every tcsetattr, which
+    // puts the speed of the record back.  A pseudo-terminal has no line speed
+    // and refuses the request with ENOTTY: it opens all the same.
+    speed_t speed = 921600;
+    if (ioctl(descriptor, IOSSIOSPEED, &speed) != 0 && errno != ENOTTY) return -1;
+#endif
+    return 0;
 }
 
 // Devices without modem-control lines (every pseudo-terminal, many serial
@@ -96,7 +118,7 @@ void SerialPort::Open(const std::string& name) {
     if (tcgetattr(fd, savedSettings) != 0) fail("Failed to read settings from COM port \"");
     struct termios settings = *savedSettings;
     MakeRawSettings(settings);
-    if (tcsetattr(fd, TCSANOW, &settings) != 0) fail("Failed to update settings for COM port \"");
+    if (ApplySettings(fd, settings) != 0) fail("Failed to update settings for COM port \"");
     int lines = 0;
     if (GetModemLines(fd, lines) != 0) {
         if (!LacksModemLines(errno)) fail("Failed to query status from COM port \"");
