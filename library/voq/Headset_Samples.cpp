@@ -74,10 +74,12 @@ void Headset::ProcessExtendedData(const uint8_t* packet, size_t length, double r
 }
 
 void Headset::HandleAccelerometerSample(double time, double x, double y, double z) {
-    accelerometerQueues[0].Write(time);
-    accelerometerQueues[1].Write(x);
-    accelerometerQueues[2].Write(y);
-    accelerometerQueues[3].Write(z);
+    // The queues and the trigger delay line belong to the reading thread
+    // (responses reallocate them on the same thread): no entry protocol.
+    accelerometerQueues[0].WriteUnshared(time);
+    accelerometerQueues[1].WriteUnshared(x);
+    accelerometerQueues[2].WriteUnshared(y);
+    accelerometerQueues[3].WriteUnshared(z);
     if (WillShow(3)) {
         char text[160];
         std::snprintf(text, sizeof text, "accelerometer data: t=%07.3f, x=%+4.0f, y=%+4.0f, z=%+4.0f", time, x, y, z);
@@ -104,7 +106,7 @@ void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime
         for (int k = 0; k < 4; ++k) currentAccelerometerSample[k] = nextAccelerometerSample[k];
         if (accelerometerQueues[0].Buffered() > 0) {
             for (int k = 0; k < 4; ++k)
-                nextAccelerometerSample[k] = accelerometerQueues[k].Buffered() > 0 ? accelerometerQueues[k].Read() : 0.0;
+                nextAccelerometerSample[k] = accelerometerQueues[k].Buffered() > 0 ? accelerometerQueues[k].ReadUnshared() : 0.0;
         }
     }
 
@@ -113,8 +115,8 @@ void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime
     int triggerByte = packet.trigger;
     if (sensorCount == 7) triggerByte >>= 4;
     if (!triggerDelayLine.IsAllocated()) triggerDelayLine.Allocate(1);
-    triggerDelayLine.Write(double(triggerByte));
-    const int delayedTrigger = triggerDelayLine.Buffered() > 0 ? int(triggerDelayLine.Read()) : 0;
+    triggerDelayLine.WriteUnshared(double(triggerByte));
+    const int delayedTrigger = triggerDelayLine.Buffered() > 0 ? int(triggerDelayLine.ReadUnshared()) : 0;
 
     // Sources, in list order: the first 24 from the readings, then by code.
     int currentTrigger = 0;

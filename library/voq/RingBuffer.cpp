@@ -48,6 +48,16 @@ void RingBuffer::ReaderEnter() const {
 
 void RingBuffer::ReaderExit() const { reading.store(false, std::memory_order_release); }
 
+double RingBuffer::ReadUnshared() {
+    if (!IsAllocated()) throw Error("cannot read from unallocated buffer");
+    const uint64_t unread = buffered.load(std::memory_order_relaxed);
+    if (unread == 0) throw Error("buffer underflow");
+    const double value = data[readIndex];
+    readIndex = readIndex + 1 == capacity ? 0 : readIndex + 1;
+    buffered.store(unread - 1, std::memory_order_release);
+    return value;
+}
+
 double RingBuffer::Read() {
     if (!IsAllocated()) throw Error("cannot read from unallocated buffer");
     ReaderEnter();

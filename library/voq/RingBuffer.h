@@ -64,6 +64,9 @@ public:
     // The oldest unread value; throws "buffer underflow" when there is none
     // and "cannot read from unallocated buffer" without storage.
     double Read();
+    // The same for a buffer that no other thread writes or flushes meanwhile:
+    // no entry protocol.
+    double ReadUnshared();
     // The value written n writes before the newest; 0 when unallocated.  It
     // enters as a reader, so a look-back never sees a half-made write.
     double LookBack(uint64_t n) const;

@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -157,8 +158,8 @@ int main(int argc, char** argv) {
     std::printf("soak: %.0f s at %d samples/s, batches of %llu, %u channels, simulator %s\n", options.seconds,
                 options.rate, (unsigned long long)batch, channelCount,
                 options.simulator.empty() ? "in this process" : "in a child process");
-    std::printf("%9s %12s %8s %8s %10s %10s %10s %10s\n", "seconds", "received", "lost", "repeated", "overflowed",
-                "rt-viol.", "waits-fail", "RSS-kB");
+    std::printf("%9s %12s %8s %8s %10s %10s %10s %10s %12s\n", "seconds", "received", "lost", "repeated",
+                "overflowed", "rt-viol.", "waits-fail", "RSS-kB", "rate-est.");
 
     MessageLog::Clear();
     VOQ_Headset_StartBackgroundAcquisition(handle);
@@ -168,7 +169,7 @@ int main(int argc, char** argv) {
     const double start = VOQ::PrecisionTime();
     double nextReport = options.interval;
     long rssStart = -1, rssMax = 0, rssEnd = 0;
-    std::vector<double> values(batch);
+    double lowestEstimate = 1e300, highestEstimate = 0.0;
     for (;;) {
         const double elapsed = VOQ::PrecisionTime() - start;
         if (elapsed >= options.seconds) break;
@@ -197,15 +198,20 @@ int main(int argc, char** argv) {
             }
         }
         if (rssStart < 0 && elapsed >= std::min(10.0, options.seconds / 4)) rssStart = ResidentKilobytes();
+        if (elapsed >= std::min(30.0, options.seconds / 2)) {
+            lowestEstimate = std::min(lowestEstimate, headset->EstimatedSampleRate());
+            highestEstimate = std::max(highestEstimate, headset->EstimatedSampleRate());
+        }
         if (elapsed >= nextReport) {
             nextReport += options.interval;
             const long rss = ResidentKilobytes();
             rssMax = std::max(rssMax, rss);
-            std::printf("%9.0f %12llu %8llu %8llu %10llu %10d %10llu %10ld\n", elapsed,
+            std::printf("%9.0f %12llu %8llu %8llu %10llu %10d %10llu %10ld %12.3f\n", elapsed,
                         (unsigned long long)totals.received, (unsigned long long)totals.lost,
                         (unsigned long long)totals.repeated,
                         (unsigned long long)VOQ_Headset_GetNumberOfOverflowedSamples(handle),
-                        MessageLog::Count("Real-time violation", 2), (unsigned long long)totals.failedWaits, rss);
+                        MessageLog::Count("Real-time violation", 2), (unsigned long long)totals.failedWaits, rss,
+                        headset->EstimatedSampleRate());
             std::fflush(stdout);
         }
     }
@@ -230,7 +236,8 @@ int main(int argc, char** argv) {
     std::printf("  overflowed            %llu\n", (unsigned long long)totals.overflowed);
     std::printf("  real-time violations  %d (buffer discharges %d)\n", totals.realTimeViolations, totals.discharges);
     std::printf("  failed waits          %llu\n", (unsigned long long)totals.failedWaits);
-    std::printf("  estimated sample rate %.6f\n", estimated);
+    std::printf("  estimated sample rate %.3f at the end, %.3f to %.3f after the first %.0f s\n", estimated,
+                lowestEstimate, highestEstimate, std::min(30.0, options.seconds / 2));
     std::printf("  resident memory       %ld kB before connecting, %ld kB after warm-up, %ld kB at the end, "
                 "%ld kB at most\n",
                 rssBefore, rssStart, rssEnd, rssMax);
