@@ -169,6 +169,29 @@ TEST_F(Acquisition, BackgroundAcquisitionStartsStopsAndRestarts) {
     VOQ_Headset_FlushBuffers(handle);
 }
 
+TEST_F(Acquisition, ACommandRightAfterStoppingTheWorkerIsAnswered) {
+    // The stopping worker must stop the stream it started, with a transaction
+    // of its own, while the caller's command holds the transaction lock:
+    // the caller reads its reply itself instead of leaving it to the worker.
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(VOQ_Headset_StartBackgroundAcquisition(handle), 1);
+        EXPECT_GE(VOQ_Headset_WaitForSamples(handle, 30), 30u);
+        ClearLog();
+        VOQ_Headset_StopBackgroundAcquisition(handle);
+        if (round % 2 == 0)
+            VOQ_Headset_ChangeLEDs(handle, round);
+        else
+            VOQ_Headset_SendBatteryQuery(handle);
+        EXPECT_EQ(LastError(), "") << "round " << round;
+        EXPECT_EQ(CountLog("No reply received"), 0) << "round " << round;
+        WaitUntilWorkerEnds();
+        EXPECT_FALSE(Object().BackgroundAcquisitionAlive());
+        EXPECT_FALSE(sim->State().acquiring);
+        VOQ_ClearError();
+    }
+    VOQ_Headset_FlushBuffers(handle);
+}
+
 TEST_F(Acquisition, BackgroundBatchesHaveTheirFullSize) {
     VOQ_Headset_ConfigureBatch(handle, 18, 0.05);
     ASSERT_EQ(VOQ_Headset_StartBackgroundAcquisition(handle), 1);
