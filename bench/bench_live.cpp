@@ -454,6 +454,8 @@ int DriftMode(int argc, char** argv) {
                 Percentile(latencies, 50) * 1e3, Percentile(latencies, 99) * 1e3,
                 latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end()) * 1e3,
                 latencies.empty() ? 0.0 : *std::min_element(latencies.begin(), latencies.end()) * 1e3);
+    std::printf("latency_p90_ms=%.4f\nlatency_p95_ms=%.4f\nlatency_p98_ms=%.4f\n", Percentile(latencies, 90) * 1e3,
+                Percentile(latencies, 95) * 1e3, Percentile(latencies, 98) * 1e3);
     std::printf("interval_mean_ms=%.4f\ninterval_sd_ms=%.4f\ninterval_min_ms=%.4f\ninterval_max_ms=%.4f\n",
                 intervals.mean * 1e3, intervals.sd * 1e3, intervals.min * 1e3, intervals.max * 1e3);
     std::printf("true_rate=%.6f\nrate_window_s=%.1f\nrate_estimates=%zu\nrate_mean=%.6f\n", trueRate, window,

@@ -145,9 +145,9 @@ def main():
     w(f"- Load average (1, 5, 15 min) when the run began: {', '.join(load_start)}; when it ended: "
       f"{', '.join(load_end)}")
     w("")
-    w("The machine was shared with other engineers' builds and tests while these figures were taken, and was")
-    w("often fully busy (see the busy share of each live run below).  Every wall-clock or scheduling-dependent")
-    w("figure carries that noise; each section says how its figure is taken.")
+    w("Wall-clock and scheduling-dependent figures depend on what else the machine does meanwhile: the load")
+    w("averages above and the busy share of each live run below say how busy it was.  Each section says how")
+    w("its figure is taken.")
     w("")
     w("## Targets and figures")
     w("")
