@@ -1,5 +1,7 @@
 #include "voq/Headset.h"
 
+#include <exception>
+
 namespace VOQ {
 
 Headset::Headset(const std::string& portName)
@@ -188,15 +190,23 @@ void Headset::Connect(std::string portName, bool initialize) {
 }
 
 void Headset::Disconnect() {
+    // The port is closed however stopping the stream ends: a headset that
+    // has gone away must not keep its port open.  A failure to stop the
+    // stream is still reported, after the port is closed.
+    std::exception_ptr stopFailure;
     if (!port.FakeData()) {
         if (!port.IsOpen()) return;
         if (dataAcquisitionMode != 0) {
-            const uint8_t stop[2] = {1, 0};
-            Command command(CommandDestination::Master, CommandFamily::DataAcquisitionMode, stop, sizeof stop);
-            Send(command, kReplyTimeout, kAttempts);
-            for (int wait = 0; wait < 5 && dataAcquisitionMode == 1; ++wait) {
-                double end = PrecisionTime() + 0.1;
-                while (PrecisionTime() < end && dataAcquisitionMode == 1) TryToReadBlock();
+            try {
+                const uint8_t stop[2] = {1, 0};
+                Command command(CommandDestination::Master, CommandFamily::DataAcquisitionMode, stop, sizeof stop);
+                Send(command, kReplyTimeout, kAttempts);
+                for (int wait = 0; wait < 5 && dataAcquisitionMode == 1; ++wait) {
+                    double end = PrecisionTime() + 0.1;
+                    while (PrecisionTime() < end && dataAcquisitionMode == 1) TryToReadBlock();
+                }
+            } catch (...) {
+                stopFailure = std::current_exception();
             }
         }
     }
@@ -205,6 +215,7 @@ void Headset::Disconnect() {
         port.Close();
         pendingInput.clear();
     }
+    if (stopFailure) std::rethrow_exception(stopFailure);
 }
 
 void Headset::CleanUp() {
