@@ -48,28 +48,29 @@ void RingBuffer::ReaderEnter() const {
 
 void RingBuffer::ReaderExit() const { reading.store(false, std::memory_order_release); }
 
-double RingBuffer::ReadUnshared() {
-    if (!IsAllocated()) throw Error("cannot read from unallocated buffer");
+bool RingBuffer::TakeOldest(double& value) {
     const uint64_t unread = buffered.load(std::memory_order_relaxed);
-    if (unread == 0) throw Error("buffer underflow");
-    const double value = data[readIndex];
+    if (unread == 0) return false;
+    value = data[readIndex];
     readIndex = readIndex + 1 == capacity ? 0 : readIndex + 1;
     buffered.store(unread - 1, std::memory_order_release);
-    return value;
+    return true;
 }
 
 double RingBuffer::Read() {
     if (!IsAllocated()) throw Error("cannot read from unallocated buffer");
+    double value = 0.0;
     ReaderEnter();
-    uint64_t unread = buffered.load(std::memory_order_relaxed);
-    if (unread == 0) {
-        ReaderExit();
-        throw Error("buffer underflow");
-    }
-    double value = data[readIndex];
-    readIndex = readIndex + 1 == capacity ? 0 : readIndex + 1;
-    buffered.store(unread - 1, std::memory_order_release);
+    const bool took = TakeOldest(value);
     ReaderExit();
+    if (!took) throw Error("buffer underflow");
+    return value;
+}
+
+double RingBuffer::ReadUnshared() {
+    if (!IsAllocated()) throw Error("cannot read from unallocated buffer");
+    double value = 0.0;
+    if (!TakeOldest(value)) throw Error("buffer underflow");
     return value;
 }
 

@@ -131,6 +131,8 @@ private:
     void WaitForReader();
     void ReaderEnter() const;
     void ReaderExit() const;
+    // Moves the oldest unread value into `value`; false when there is none.
+    bool TakeOldest(double& value);
 
     double* data = nullptr;
     double sum = 0.0;
