@@ -63,7 +63,8 @@ typedef int (*VOQ_MessageCallback)(const char *message, int level);
  * channels.  They must not change the montage, references, stages or buffer
  * lengths, must not send commands, must not wait or read (WaitForBatch,
  * WaitForSamples, Receive, Idle and StartBackgroundAcquisition fail when
- * called from a callback), must not disconnect or delete the headset, and
+ * called from a callback), must not connect, disconnect (both fail when
+ * called from a callback) or delete the headset, and
  * must not wait for another thread that uses the same headset. */
 typedef void (*VOQ_SampleCallback)(VOQ_Headset headset, double sampleTime, void *userData);
 

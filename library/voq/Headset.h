@@ -419,6 +419,9 @@ private:
     bool workerFailureReported = false;   // the worker's error was thrown once
     double spinSeconds = 0.0;             // see SpinSeconds()
     void CheckNotReadingThread() const;   // callbacks must not wait or read
+    // Throws "cannot <action> inside a sample or stage callback" on the
+    // thread that holds the read lock (callbacks run there).
+    void RefuseInsideCallback(const char* action) const;
     void CheckWaitPossible(uint64_t samplesNeeded) const;
     void CheckWaitProgress(double callStart);
     void Pump(double callStart);

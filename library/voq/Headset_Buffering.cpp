@@ -141,10 +141,7 @@ void Headset::ResetPace() { RebaseBufferingController(samplingRate, true); }
 
 // Callbacks run on the reading thread with the read lock held: a wait or a
 // read there would wait for itself.
-void Headset::CheckNotReadingThread() const {
-    if (readLockOwner.load() == std::this_thread::get_id())
-        throw Error("cannot wait for samples or read blocks inside a sample or stage callback");
-}
+void Headset::CheckNotReadingThread() const { RefuseInsideCallback("wait for samples or read blocks"); }
 
 void Headset::CheckWaitPossible(uint64_t samplesNeeded) const {
     CheckNotReadingThread();

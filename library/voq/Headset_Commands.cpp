@@ -29,8 +29,7 @@ int SendEmpty(Headset& headset, CommandDestination::Code destination, CommandFam
 bool Headset::Send(Command& command, double timeout, int attempts) {
     // Packet processing (and the callbacks it runs) holds the read lock: a
     // transaction there would wait for replies that only it could read.
-    if (readLockOwner.load() == std::this_thread::get_id())
-        throw Error("cannot send commands inside a sample or stage callback");
+    RefuseInsideCallback("send commands");
     if (port.FakeData() != nullptr) return true;
     if (!port.IsOpen()) throw Error("Cannot send commands to headset: serial-port connection not yet established.");
 

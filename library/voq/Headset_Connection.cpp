@@ -166,6 +166,7 @@ void Headset::Init() {
 }
 
 void Headset::Connect(std::string portName, bool initialize) {
+    RefuseInsideCallback("connect");
     {
         // The port changes only under the read lock, so that no block read
         // ever sees it half-closed.
@@ -193,6 +194,7 @@ void Headset::Disconnect() {
     // The port is closed however stopping the stream ends: a headset that
     // has gone away must not keep its port open.  A failure to stop the
     // stream is still reported, after the port is closed.
+    RefuseInsideCallback("disconnect");
     std::exception_ptr stopFailure;
     if (!port.FakeData()) {
         if (!port.IsOpen()) return;
@@ -222,6 +224,9 @@ void Headset::CleanUp() {
     Disconnect();
     ForgetSources();
     ClearAlarms();
+    // The reading thread's own queues: cleared under the read lock, which
+    // every block read holds.
+    ReadLockGuard guard(*this);
     triggerDelayLine.Clear();
     for (RingBuffer& queue : accelerometerQueues) queue.Clear();
 }

@@ -9,6 +9,11 @@ Headset::ReadLockGuard::ReadLockGuard(const Headset& headset) : owner(headset), 
     locked = true;
 }
 
+void Headset::RefuseInsideCallback(const char* action) const {
+    if (readLockOwner.load() == std::this_thread::get_id())
+        throw Error(std::string("cannot ") + action + " inside a sample or stage callback");
+}
+
 Headset::ReadLockGuard::~ReadLockGuard() {
     if (!locked) return;
     owner.readLockOwner.store(std::thread::id());

@@ -374,3 +374,36 @@ TEST(Samples, CallbacksCannotWaitReadOrSendCommands) {
     EXPECT_EQ(attempt.errors[1], "cannot wait for samples or read blocks inside a sample or stage callback");
     EXPECT_EQ(attempt.errors[2], "cannot send commands inside a sample or stage callback");
 }
+
+namespace {
+
+void ReconnectingCallback(VOQ_Headset, double, void* userData) {
+    auto* attempt = static_cast<WaitAttempt*>(userData);
+    try {
+        attempt->headset->Disconnect();
+    } catch (const VOQ::Error& e) {
+        attempt->errors.push_back(e.what());
+    }
+    try {
+        attempt->headset->Connect("/dev/null", false);
+    } catch (const VOQ::Error& e) {
+        attempt->errors.push_back(e.what());
+    }
+}
+
+}  // namespace
+
+// A callback runs in the middle of reading a block: the port must not change
+// under it.
+TEST(Samples, CallbacksCannotDisconnectOrConnect) {
+    FakeHeadset fh;
+    fh->ChooseChannels("Fp1", "FACTORY", false);
+    WaitAttempt attempt;
+    attempt.headset = fh.headset;
+    fh->SetSampleCallback(&ReconnectingCallback, &attempt);
+    fh.ProcessSamples(1);
+    ASSERT_EQ(attempt.errors.size(), 2u);
+    EXPECT_EQ(attempt.errors[0], "cannot disconnect inside a sample or stage callback");
+    EXPECT_EQ(attempt.errors[1], "cannot connect inside a sample or stage callback");
+    EXPECT_TRUE(fh->IsConnected());
+}
