@@ -14,7 +14,8 @@
 //       An in-process simulator whose clock runs fast by `drift` ppm, with
 //       its block-write record on.  The same loop at verbosity 3.  Reports
 //       the latency from the simulator writing a block to the sample
-//       callback for the block's last sample, the intervals between
+//       callback for the block's last sample (median, 90th to 99th
+//       percentiles, extremes), the intervals between
 //       WaitForBatch returns, and the "Estimated sample rate updated to"
 //       values of the last 30 s (or half the run when shorter) against the
 //       true rate.
@@ -410,15 +411,6 @@ int DriftMode(int argc, char** argv) {
     const uint64_t overflowed = VOQ_Headset_GetNumberOfOverflowedSamples(h);
     VOQ_Headset_StopBackgroundAcquisition(h);
     VOQ_Headset_SetSampleCallback(h, nullptr, nullptr);
-    const std::string dump = Option(argc, argv, "dump", "");
-    if (!dump.empty()) {
-        // Every return time and rate estimate, seconds from the start.
-        if (FILE* f = std::fopen(dump.c_str(), "w")) {
-            for (double t : run.returns) std::fprintf(f, "return %.6f\n", t - start);
-            for (const RateReport& r : gRates) std::fprintf(f, "rate %.6f %.6f\n", r.time - start, r.rate);
-            std::fclose(f);
-        }
-    }
     const std::vector<voqsim::BlockWrite> writes = sim.TakeBlockWrites();
     VOQ_Headset_Delete(h);
 

@@ -169,6 +169,8 @@ int main(int argc, char** argv) {
     const double start = VOQ::PrecisionTime();
     double nextReport = options.interval;
     long rssStart = -1, rssMax = 0, rssEnd = 0;
+    // The rate estimate's range once the controller has settled.
+    const double estimateFrom = std::min(30.0, options.seconds / 2);
     double lowestEstimate = 1e300, highestEstimate = 0.0;
     for (;;) {
         const double elapsed = VOQ::PrecisionTime() - start;
@@ -198,7 +200,7 @@ int main(int argc, char** argv) {
             }
         }
         if (rssStart < 0 && elapsed >= std::min(10.0, options.seconds / 4)) rssStart = ResidentKilobytes();
-        if (elapsed >= std::min(30.0, options.seconds / 2)) {
+        if (elapsed >= estimateFrom) {
             lowestEstimate = std::min(lowestEstimate, headset->EstimatedSampleRate());
             highestEstimate = std::max(highestEstimate, headset->EstimatedSampleRate());
         }
@@ -237,7 +239,7 @@ int main(int argc, char** argv) {
     std::printf("  real-time violations  %d (buffer discharges %d)\n", totals.realTimeViolations, totals.discharges);
     std::printf("  failed waits          %llu\n", (unsigned long long)totals.failedWaits);
     std::printf("  estimated sample rate %.3f at the end, %.3f to %.3f after the first %.0f s\n", estimated,
-                lowestEstimate, highestEstimate, std::min(30.0, options.seconds / 2));
+                lowestEstimate, highestEstimate, estimateFrom);
     std::printf("  resident memory       %ld kB before connecting, %ld kB after warm-up, %ld kB at the end, "
                 "%ld kB at most\n",
                 rssBefore, rssStart, rssEnd, rssMax);
