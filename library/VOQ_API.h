@@ -114,13 +114,13 @@ VOQ_EXPORT void VOQ_SetErrorCallback(VOQ_MessageCallback callback);
  *  every failed check is stored as the error.  Thread: any. */
 VOQ_EXPORT void VOQ_SanityCheck(void);
 /** The library version.
- *  @return "1.18.2"; NULL on failure.  The text stays valid until 32 further
+ *  @return "1.18.2"; NULL on error.  The text stays valid until 32 further
  *  texts have been returned.  Thread: any. */
 VOQ_EXPORT const char *VOQ_GetAPIVersion(void);
 /** `length` bytes at `data` as a Python string literal; every byte escaped as
  *  \\xHH when `escapeEverything` is non-zero.  NULL `data` with a non-zero
  *  `length` fails with "NULL data pointer".
- *  @return the literal; NULL on failure.  The text stays valid until 32
+ *  @return the literal; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: any. */
 VOQ_EXPORT const char *VOQ_PythonString(const void *data, size_t length, int escapeEverything);
 /** Sleeps for the given seconds (whole milliseconds; negative returns at
@@ -128,10 +128,10 @@ VOQ_EXPORT const char *VOQ_PythonString(const void *data, size_t length, int esc
 VOQ_EXPORT void VOQ_Sleep(double seconds);
 /** Writes the message (NULL: "") and a newline to standard error.  This is
  *  the default message sink of every headset.
- *  @return `level`; 0 on failure.  Thread: any. */
+ *  @return `level`; 0 on error.  Thread: any. */
 VOQ_EXPORT int VOQ_Console(const char *message, int level);
 /** The serial device named by the environment variable VOQSerialPort.
- *  @return its value, or "" when it is not set; NULL on failure.  The text
+ *  @return its value, or "" when it is not set; NULL on error.  The text
  *  stays valid until 32 further texts have been returned.  Thread: any. */
 VOQ_EXPORT const char *VOQ_GetDefaultPort(void);
 
@@ -161,19 +161,19 @@ VOQ_EXPORT void VOQ_Headset_Connect(VOQ_Headset h, const char *portName);
  *  controlling thread (fails inside a callback). */
 VOQ_EXPORT void VOQ_Headset_Disconnect(VOQ_Headset h);
 /** Whether the port is open.
- *  @return 1 when open, else 0; 0 on failure.  Thread: the controlling
+ *  @return 1 when open, else 0; 0 on error.  Thread: the controlling
  *  thread. */
 VOQ_EXPORT int VOQ_Headset_IsConnected(VOQ_Headset h);
 /** Seconds since the port was opened.
- *  @return the seconds; -1.0 on failure.  Thread: the controlling thread. */
+ *  @return the seconds; -1.0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT double VOQ_Headset_SecondsSinceConnection(VOQ_Headset h);
 /** The port name last opened.
- *  @return the name; NULL on failure.  The text stays valid
+ *  @return the name; NULL on error.  The text stays valid
  *  until 32 further texts have been returned.  Thread: the controlling
  *  thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetPort(VOQ_Headset h);
 /** Whether the headset reported its Bluetooth connection.
- *  @return 1 once reported, else 0; 0 on failure.  Thread: the controlling
+ *  @return 1 once reported, else 0; 0 on error.  Thread: the controlling
  *  thread. */
 VOQ_EXPORT int VOQ_Headset_IsBlueToothInitialized(VOQ_Headset h);
 /** Messages of a level above `level` are not issued (default 2; 0 silences).
@@ -244,45 +244,45 @@ VOQ_EXPORT void VOQ_Headset_Shutdown(VOQ_Headset h);
  *  stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ChangeLEDs(VOQ_Headset h, int value);
 /** The hardware model the headset reported, e.g. "VOQ24 HS Rev".
- *  @return the model ("???" until known); NULL on failure.  The text stays
+ *  @return the model ("???" until known); NULL on error.  The text stays
  *  valid until 32 further texts have been returned.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetHardwareModel(VOQ_Headset h);
 /** The hardware revision the headset reported, e.g. "2".
- *  @return the revision ("???" until known); NULL on failure.  The text
+ *  @return the revision ("???" until known); NULL on error.  The text
  *  stays valid until 32 further texts have been returned.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetHardwareRevision(VOQ_Headset h);
 /** The number of sensors the headset reported.
- *  @return the count (all bits set until known); 0 on failure.  Thread: the
+ *  @return the count (all bits set until known); 0 on error.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT unsigned int VOQ_Headset_GetSensorCount(VOQ_Headset h);
 /** The serial number the headset reported.
- *  @return the number (all bits set until known); 0 on failure.  Thread:
+ *  @return the number (all bits set until known); 0 on error.  Thread:
  *  the controlling thread. */
 VOQ_EXPORT unsigned int VOQ_Headset_GetSerialNumber(VOQ_Headset h);
 /** The sampling rate in samples per second.
- *  @return the rate (-1 until known); -1.0 on failure.  Thread: the
+ *  @return the rate (-1 until known); -1.0 on error.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT double VOQ_Headset_GetSamplingRate(VOQ_Headset h);
 /** The accelerometer rate in samples per second.
- *  @return the rate (-1 until known); -1.0 on failure.  Thread: the
+ *  @return the rate (-1 until known); -1.0 on error.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT double VOQ_Headset_GetAccelerometerRate(VOQ_Headset h);
 /** The filter mode the headset reported.
- *  @return the mode (-1 until known); -1 on failure.  Thread: the
+ *  @return the mode (-1 until known); -1 on error.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT int VOQ_Headset_GetFilterMode(VOQ_Headset h);
 /** The data-acquisition mode (0 stopped, non-zero streaming).
- *  @return the mode (-1 until known); -1 on failure.  Thread: the
+ *  @return the mode (-1 until known); -1 on error.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT int VOQ_Headset_GetDataAcquisitionMode(VOQ_Headset h);
 /** The impedance-driver mode (0 off, 1 on).
- *  @return the mode (-1 until known); -1 on failure.  Thread: the
+ *  @return the mode (-1 until known); -1 on error.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT int VOQ_Headset_GetImpedanceDriverMode(VOQ_Headset h);
 /** The analog-reset mode.
- *  @return the mode (-1 until known); -1 on failure.  Thread: the
+ *  @return the mode (-1 until known); -1 on error.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT int VOQ_Headset_GetAnalogResetMode(VOQ_Headset h);
 
@@ -293,11 +293,11 @@ VOQ_EXPORT int VOQ_Headset_GetAnalogResetMode(VOQ_Headset h);
 
 /** The oldest alarm code (species * 256 + code byte), removed from the list
  *  when `remove` is non-zero.
- *  @return the code, 0 when the list is empty; 0 on failure.  Thread: the
+ *  @return the code, 0 when the list is empty; 0 on error.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT int VOQ_Headset_GetAlarm(VOQ_Headset h, int remove);
 /** The number of alarm codes kept (at most the 1000 most recent).
- *  @return the number; 0 on failure.  Thread: the controlling thread. */
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT int VOQ_Headset_GetNumberOfAlarms(VOQ_Headset h);
 /** Empties the alarm list.  Failures (a NULL handle) are stored as the
  *  error.  Thread: the controlling thread. */
@@ -310,20 +310,20 @@ VOQ_EXPORT void VOQ_Headset_ClearAlarms(VOQ_Headset h);
 
 /** Battery level 1 or 2 in percent.
  *  @return the level (-1 until measured; 0, without an error, for any other
- *  index); -1.0 on failure.  Thread: the controlling thread. */
+ *  index); -1.0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT double VOQ_Headset_GetBatteryLevel(VOQ_Headset h, unsigned int index);
 /** Both battery levels as "[ level1, level2 ]".
- *  @return the text; NULL on failure.  The text stays valid until 32
+ *  @return the text; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetBatteryLevelString(VOQ_Headset h);
 /** The firmware revisions as "master (sub-revisions) + slave
  *  (sub-revisions)".
- *  @return the text; NULL on failure.  The text stays valid until 32
+ *  @return the text; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetFirmwareRevision(VOQ_Headset h);
 /** Everything known about the headset, as a dictionary-shaped text (one
  *  'Key' : value line per item).
- *  @return the text; NULL on failure.  The text stays valid until 32
+ *  @return the text; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetInfoString(VOQ_Headset h);
 
@@ -333,58 +333,58 @@ VOQ_EXPORT const char *VOQ_Headset_GetInfoString(VOQ_Headset h);
 /** @{ */
 
 /** The number of distinct sources used by the current montage.
- *  @return the number; 0 on failure.  Thread: the controlling thread. */
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT unsigned int VOQ_Headset_GetNumberOfSources(VOQ_Headset h);
 /** A source of the montage by zero-based index.
  *  @return the borrowed source (valid until the sources are rebuilt or the
- *  headset is deleted); NULL on failure (such as an index out of range).
+ *  headset is deleted); NULL on error (such as an index out of range).
  *  Thread: the controlling thread. */
 VOQ_EXPORT VOQ_Source VOQ_Headset_GetSourceByIndex(VOQ_Headset h, unsigned int index);
 /** Any source by name, alias, one-based number, "CH<n>" or "SRC<n>" (case
  *  and surrounding blanks ignored; NULL counts as "").
  *  @return the borrowed source (valid until the sources are rebuilt or the
- *  headset is deleted); NULL on failure, such as no matching source.
+ *  headset is deleted); NULL on error, such as no matching source.
  *  Thread: the controlling thread. */
 VOQ_EXPORT VOQ_Source VOQ_Headset_GetSourceByName(VOQ_Headset h, const char *name);
 /** The mean common-mode impedance estimate over the montage's electrodes,
  *  in kilo-ohms.
- *  @return the estimate; 0.0 on failure.  Thread: the controlling thread. */
+ *  @return the estimate; 0.0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT double VOQ_Headset_GetImpedanceCMF(VOQ_Headset h);
 /** Whether the source is the trigger input.
- *  @return 1 or 0; 0 on failure.  Thread: the controlling thread or a
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT int VOQ_Source_IsTrigger(VOQ_Source s);
 /** Whether the source is a sensor (an electrode or auxiliary input).
- *  @return 1 or 0; 0 on failure.  Thread: the controlling thread or a
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT int VOQ_Source_IsSensor(VOQ_Source s);
 /** Whether the source is a referential EEG electrode.
- *  @return 1 or 0; 0 on failure.  Thread: the controlling thread or a
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT int VOQ_Source_IsReferentialEEG(VOQ_Source s);
 /** Whether the source is the factory reference (no signal of its own).
- *  @return 1 or 0; 0 on failure.  Thread: the controlling thread or a
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT int VOQ_Source_IsFactoryReference(VOQ_Source s);
 /** Whether the source carries the common-mode signal.
- *  @return 1 or 0; 0 on failure.  Thread: the controlling thread or a
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT int VOQ_Source_IsCommonModeSignal(VOQ_Source s);
 /** Renames the source (NULL counts as "").  Failures (a NULL handle) are
  *  stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Source_SetName(VOQ_Source s, const char *name);
 /** The source's name.
- *  @return the name; NULL on failure.  The text stays valid until 32
+ *  @return the name; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT const char *VOQ_Source_GetName(VOQ_Source s);
 /** The source's newest calibrated value (microvolts for sensors).
- *  @return the value; 0.0 on failure.  Thread: the controlling thread or a
+ *  @return the value; 0.0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT double VOQ_Source_GetSignal(VOQ_Source s);
 /** The source's gain from the calibration memory (microvolts per count for
  *  sensors).
- *  @return the gain; 0.0 on failure.  Thread: the controlling thread or a
+ *  @return the gain; 0.0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT double VOQ_Source_GetGain(VOQ_Source s);
 /** The electrode's impedance estimate in kilo-ohms.
@@ -396,7 +396,7 @@ VOQ_EXPORT double VOQ_Source_GetImpedanceEEG(VOQ_Source s);
  *  failure.  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Source_GetImpedanceCMF(VOQ_Source s);
 /** The source's DC offset estimate.
- *  @return the offset; 0.0 on failure.  Thread: the controlling thread or a
+ *  @return the offset; 0.0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT double VOQ_Source_GetDCOffset(VOQ_Source s);
 
@@ -417,11 +417,11 @@ VOQ_EXPORT int VOQ_Headset_RenameSource(VOQ_Headset h, const char *from, const c
  *  "") an alias of the one source that names of the list match; a list
  *  matching two sources fails.
  *  @return 1 when a source received the aliases, 0 when no name matched; 0
- *  on failure.  Thread: the controlling thread. */
+ *  on error.  Thread: the controlling thread. */
 VOQ_EXPORT int VOQ_Headset_AddSourceAliases(VOQ_Headset h, const char *aliases);
 /** Space-separated source names selected by the flag mask (0x13: connected
  *  sources and trigger; 0x17: all slots).
- *  @return the names; NULL on failure.  The text stays valid until 32
+ *  @return the names; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetSourceNames(VOQ_Headset h, int flags);
 
@@ -456,33 +456,33 @@ VOQ_EXPORT const char *VOQ_Headset_SetTraditionalReference(VOQ_Headset h, int au
  *  Failures are stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_SetDefaultReference(VOQ_Headset h, const char *reference, int autoSwap);
 /** The headset's factory reference, e.g. "Pz".
- *  @return the reference; NULL on failure.  The text stays valid until 32
+ *  @return the reference; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetFactoryReferenceString(VOQ_Headset h);
 /** The reference in force, e.g. "A1/2+A2/2".
- *  @return the reference; NULL on failure.  The text stays valid until 32
+ *  @return the reference; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetReferenceString(VOQ_Headset h);
 /** Removes every montage channel and processing stage.  Failures (a NULL
  *  handle) are stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ForgetMontage(VOQ_Headset h);
 /** The number of montage channels.
- *  @return the number; 0 on failure.  Thread: the controlling thread. */
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT unsigned int VOQ_Headset_GetNumberOfChannels(VOQ_Headset h);
 /** An output channel (of the last processing stage, or of the montage when
  *  there is none) by zero-based index.
  *  @return the borrowed channel (valid until the montage or reference
- *  changes); NULL on failure (such as an index out of range).  Thread: the
+ *  changes); NULL on error (such as an index out of range).  Thread: the
  *  controlling thread. */
 VOQ_EXPORT VOQ_Channel VOQ_Headset_GetChannelByIndex(VOQ_Headset h, unsigned int index);
 /** An output channel by name (case and surrounding blanks ignored; NULL
  *  counts as "").
  *  @return the borrowed channel (valid until the montage or reference
- *  changes); NULL on failure, such as no matching channel.  Thread: the
+ *  changes); NULL on error, such as no matching channel.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT VOQ_Channel VOQ_Headset_GetChannelByName(VOQ_Headset h, const char *name);
 /** The montage as text, channels separated by blanks.
- *  @return the text; NULL on failure.  The text stays valid until 32
+ *  @return the text; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetMontageString(VOQ_Headset h);
 
@@ -493,23 +493,23 @@ VOQ_EXPORT const char *VOQ_Headset_GetMontageString(VOQ_Headset h);
 /** @{ */
 
 /** The buffered value `steps` samples before the newest unread one.
- *  @return the value (0.0 when fewer are unread); 0.0 on failure (`steps`
+ *  @return the value (0.0 when fewer are unread); 0.0 on error (`steps`
  *  beyond the capacity).  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Channel_LookBack(VOQ_Channel c, size_t steps);
 /** Takes the oldest unread value.
- *  @return the value; 0.0 on failure ("buffer underflow" when none is
+ *  @return the value; 0.0 on error ("buffer underflow" when none is
  *  unread).  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Channel_ReadBuffered(VOQ_Channel c);
 /** The number of unread values.
- *  @return the number; 0 on failure.  Thread: the controlling thread or a
+ *  @return the number; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT size_t VOQ_Channel_GetNumberOfBufferedSamples(VOQ_Channel c);
 /** The number of unread values lost because the buffer was full.
- *  @return the number; 0 on failure.  Thread: the controlling thread or a
+ *  @return the number; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT size_t VOQ_Channel_GetNumberOfOverflowedSamples(VOQ_Channel c);
 /** The buffer's capacity in values.
- *  @return the capacity; 0 on failure.  Thread: the controlling thread or a
+ *  @return the capacity; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT size_t VOQ_Channel_GetBufferCapacity(VOQ_Channel c);
 /** Discards the channel's unread values.  Failures (a NULL handle) are
@@ -519,29 +519,29 @@ VOQ_EXPORT void VOQ_Channel_FlushOutputBuffer(VOQ_Channel c);
  *  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Channel_SetName(VOQ_Channel c, const char *name);
 /** The channel's name.
- *  @return the name; NULL on failure.  The text stays valid until 32
+ *  @return the name; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT const char *VOQ_Channel_GetName(VOQ_Channel c);
 /** The channel as a specification, e.g. "F3-A1/2-A2/2".
- *  @return the text; NULL on failure.  The text stays valid until 32
+ *  @return the text; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT const char *VOQ_Channel_GetString(VOQ_Channel c);
 /** The newest unread value.
- *  @return the value (0.0 when everything has been read); 0.0 on failure.
+ *  @return the value (0.0 when everything has been read); 0.0 on error.
  *  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Channel_GetSignal(VOQ_Channel c);
 /** The channel's weighted sum computed now from its sources' newest values.
- *  @return the value; 0.0 on failure.  Thread: the controlling thread or a
+ *  @return the value; 0.0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT double VOQ_Channel_CalculateRawSignal(VOQ_Channel c);
 /** Whether the channel is referential EEG (electrodes minus a reference).
- *  @return 1 or 0; 0 on failure.  Thread: the controlling thread or a
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT int VOQ_Channel_IsReferentialEEG(VOQ_Channel c);
 /** Whether the channel carries the trigger input.
- *  @return 1 or 0; 0 on failure.  Thread: the controlling thread or a
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT int VOQ_Channel_IsTrigger(VOQ_Channel c);
 
@@ -554,7 +554,7 @@ VOQ_EXPORT int VOQ_Channel_IsTrigger(VOQ_Channel c);
  *  copies of its input's channels; `callback` (NULL: none) runs once per
  *  sample with `paramData` kept for VOQ_ProcessingStage_ParamData.
  *  @return the borrowed stage (valid until the montage or reference
- *  changes); NULL on failure (for example a duplicate name).  Thread: the
+ *  changes); NULL on error (for example a duplicate name).  Thread: the
  *  controlling thread. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_AddProcessingStage(VOQ_Headset h, const char *name,
     VOQ_ProcessingStageCallback callback, void *paramData, VOQ_ProcessingStage input);
@@ -563,28 +563,28 @@ VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_AddProcessingStage(VOQ_Headset h, con
  *  thread. */
 VOQ_EXPORT void VOQ_Headset_ReallocateStageBuffers(VOQ_Headset h, VOQ_ProcessingStage stage, double seconds);
 /** The number of processing stages, the montage's stage "raw" included.
- *  @return the number; 0 on failure.  Thread: the controlling thread. */
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT unsigned int VOQ_Headset_GetNumberOfProcessingStages(VOQ_Headset h);
 /** A processing stage by zero-based index.
  *  @return the borrowed stage (valid until the montage or reference
- *  changes); NULL on failure (such as an index out of range).  Thread: the
+ *  changes); NULL on error (such as an index out of range).  Thread: the
  *  controlling thread. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_GetProcessingStageByIndex(VOQ_Headset h, unsigned int index);
 /** A processing stage by name (case and surrounding blanks ignored; NULL
  *  counts as "").
  *  @return the borrowed stage (valid until the montage or reference
- *  changes); NULL on failure, such as no matching stage.  Thread: the
+ *  changes); NULL on error, such as no matching stage.  Thread: the
  *  controlling thread. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_GetProcessingStageByName(VOQ_Headset h, const char *name);
 /** A channel of the stage by zero-based index.
  *  @return the borrowed channel (valid until the montage or reference
- *  changes); NULL on failure (such as an index out of range).  Thread: the
+ *  changes); NULL on error (such as an index out of range).  Thread: the
  *  controlling thread or a callback. */
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_GetChannelByIndex(VOQ_ProcessingStage s, unsigned int index);
 /** A channel of the stage by name (case and surrounding blanks ignored;
  *  NULL counts as "").
  *  @return the borrowed channel (valid until the montage or reference
- *  changes); NULL on failure, such as no matching channel.  Thread: the
+ *  changes); NULL on error, such as no matching channel.  Thread: the
  *  controlling thread or a callback. */
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_GetChannelByName(VOQ_ProcessingStage s, const char *name);
 /** Removes every channel of the stage (their handles die).  Failures are
@@ -593,7 +593,7 @@ VOQ_EXPORT void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s);
 /** Adds a channel named `name` (NULL counts as "") with a buffer of
  *  `capacity` values (at least 1) to the stage.
  *  @return the borrowed channel (valid until the montage or reference
- *  changes); NULL on failure.  Thread: the controlling thread. */
+ *  changes); NULL on error.  Thread: the controlling thread. */
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_AddChannel(VOQ_ProcessingStage s, const char *name, size_t capacity);
 /** The stage this one reads.
  *  @return the borrowed stage, NULL for the first stage ("raw"); NULL on
@@ -601,21 +601,21 @@ VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_AddChannel(VOQ_ProcessingStage s, con
  *  thread or a callback. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_ProcessingStage_GetInput(VOQ_ProcessingStage s);
 /** The stage's name.
- *  @return the name; NULL on failure.  The text stays valid until 32
+ *  @return the name; NULL on error.  The text stays valid until 32
  *  further texts have been returned.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT const char *VOQ_ProcessingStage_GetName(VOQ_ProcessingStage s);
 /** The `paramData` pointer given to VOQ_Headset_AddProcessingStage.
- *  @return the pointer; NULL on failure.  Thread: the controlling thread or
+ *  @return the pointer; NULL on error.  Thread: the controlling thread or
  *  a callback. */
 VOQ_EXPORT void *VOQ_ProcessingStage_ParamData(VOQ_ProcessingStage s);
 /** The number of channels of the stage.
- *  @return the number; 0 on failure.  Thread: the controlling thread or a
+ *  @return the number; 0 on error.  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT unsigned int VOQ_ProcessingStage_GetNumberOfChannels(VOQ_ProcessingStage s);
 /** The value `samplesBack` samples before the newest of one of the stage's
  *  channels, without consuming it.
- *  @return the value (0.0 when not available); 0.0 on failure (such as a
+ *  @return the value (0.0 when not available); 0.0 on error (such as a
  *  channel index out of range).  Thread: the controlling thread or a
  *  callback. */
 VOQ_EXPORT double VOQ_ProcessingStage_Read(VOQ_ProcessingStage s, unsigned int channelIndex, size_t samplesBack);
@@ -641,10 +641,10 @@ VOQ_EXPORT void VOQ_Headset_ReallocateBuffers(VOQ_Headset h, double bufferSecond
  *  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_FlushBuffers(VOQ_Headset h);
 /** The smallest number of unread samples among the output channels.
- *  @return the number; 0 on failure.  Thread: the controlling thread. */
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT size_t VOQ_Headset_GetNumberOfBufferedSamples(VOQ_Headset h);
 /** The largest overflow count among the output channels.
- *  @return the number; 0 on failure.  Thread: the controlling thread. */
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT size_t VOQ_Headset_GetNumberOfOverflowedSamples(VOQ_Headset h);
 /** Sets the pace controller of the waits: its update interval in seconds,
  *  the smoothing of the buffer level, and its proportional, integral and
@@ -658,7 +658,7 @@ VOQ_EXPORT void VOQ_Headset_ConfigureBufferingController(VOQ_Headset h, double u
 VOQ_EXPORT void VOQ_Headset_ConfigureBatch(VOQ_Headset h, unsigned int batchSize, double batchLatency);
 /** Starts (or restarts) the background acquisition thread, which then reads
  *  the port and runs the callbacks.
- *  @return 1 on success; 0 on failure.  Thread: the controlling thread
+ *  @return 1 on success; 0 on error.  Thread: the controlling thread
  *  (fails inside a callback). */
 VOQ_EXPORT int VOQ_Headset_StartBackgroundAcquisition(VOQ_Headset h);
 /** Asks the background acquisition thread to stop, and returns at once.
@@ -673,7 +673,7 @@ VOQ_EXPORT void VOQ_Headset_StopBackgroundAcquisition(VOQ_Headset h);
 VOQ_EXPORT double VOQ_Headset_WaitForBatch(VOQ_Headset h);
 /** Waits until at least `n` samples are buffered in every output channel;
  *  fails like VOQ_Headset_WaitForBatch.
- *  @return the number buffered; 0 on failure.  Thread: the controlling
+ *  @return the number buffered; 0 on error.  Thread: the controlling
  *  thread (fails inside a callback). */
 VOQ_EXPORT size_t VOQ_Headset_WaitForSamples(VOQ_Headset h, size_t n);
 /** Reads and processes blocks for `seconds` (negative: until an error).

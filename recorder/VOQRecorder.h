@@ -60,7 +60,7 @@ VOQREC_EXPORT const char *VOQRec_GetVersion(void);
  *  BDF+, ".edf": EDF+).  `segmentSeconds` > 0 continues in a new numbered
  *  file at that interval (path-002.bdf, ...); 0 writes one file.  `flags`:
  *  VOQREC_OVERWRITE, VOQREC_IMPEDANCE_FIRST.  Creates nothing yet.
- *  @return the recording, to be freed with VOQRec_Delete; NULL on failure
+ *  @return the recording, to be freed with VOQRec_Delete; NULL on error
  *  (such as a NULL or unconnected headset, or an existing file without
  *  VOQREC_OVERWRITE).  Thread: the headset's controlling thread. */
 VOQREC_EXPORT VOQRec_Recording VOQRec_Open(VOQ_Headset headset, const char *path, double segmentSeconds,
@@ -68,26 +68,26 @@ VOQREC_EXPORT VOQRec_Recording VOQRec_Open(VOQ_Headset headset, const char *path
 /** Creates the first file, measures impedances when asked, starts
  *  acquisition when the headset is not acquiring.  Records `seconds`
  *  (negative: until VOQRec_Close).
- *  @return 1 on success; 0 on failure (the recording is then closed).
+ *  @return 1 on success; 0 on error (the recording is then closed).
  *  Thread: the headset's controlling thread. */
 VOQREC_EXPORT int VOQRec_Start(VOQRec_Recording r, double seconds);
 /** Waits for one batch (about 60 ms) and writes it.
  *  @return 1 while there is more to record, 0 when the requested time is
- *  recorded (or the recording is closed); -1 on failure (the recording is
+ *  recorded (or the recording is closed); -1 on error (the recording is
  *  then closed; what was written before stays readable).  Thread: the
  *  headset's controlling thread. */
 VOQREC_EXPORT int VOQRec_Step(VOQRec_Recording r);
 /** Adds an annotation at the next sample (at most 40 characters are kept).
- *  @return 1 on success; 0 on failure.  Thread: the headset's controlling
+ *  @return 1 on success; 0 on error.  Thread: the headset's controlling
  *  thread. */
 VOQREC_EXPORT int VOQRec_Annotate(VOQRec_Recording r, const char *text);
 /** Annotates `count` real-time violations at the next sample.
- *  @return 1 on success; 0 on failure.  Thread: the headset's controlling
+ *  @return 1 on success; 0 on error.  Thread: the headset's controlling
  *  thread. */
 VOQREC_EXPORT int VOQRec_NoteRealTimeViolations(VOQRec_Recording r, unsigned long long count);
 /** Completes and closes the file and stops what VOQRec_Start started.
  *  Closing twice returns 1.
- *  @return 1 on success; 0 on failure: the file could not be completed (it
+ *  @return 1 on success; 0 on error: the file could not be completed (it
  *  is closed all the same and keeps what was written).  Thread: the
  *  headset's controlling thread. */
 VOQREC_EXPORT int VOQRec_Close(VOQRec_Recording r);
@@ -97,47 +97,47 @@ VOQREC_EXPORT int VOQRec_Close(VOQRec_Recording r);
 VOQREC_EXPORT void VOQRec_Delete(VOQRec_Recording r);
 
 /** The sampling rate recorded, in samples per second.
- *  @return the rate; -1.0 on failure.  Thread: the thread using the
+ *  @return the rate; -1.0 on error.  Thread: the thread using the
  *  recording. */
 VOQREC_EXPORT double VOQRec_GetSamplingRate(VOQRec_Recording r);
 /** The seconds written so far.
- *  @return the seconds; -1.0 on failure.  Thread: the thread using the
+ *  @return the seconds; -1.0 on error.  Thread: the thread using the
  *  recording. */
 VOQREC_EXPORT double VOQRec_GetSecondsWritten(VOQRec_Recording r);
 /** The samples written so far (per signal).
- *  @return the number; 0 on failure.  Thread: the thread using the
+ *  @return the number; 0 on error.  Thread: the thread using the
  *  recording. */
 VOQREC_EXPORT unsigned long long VOQRec_GetSamplesWritten(VOQRec_Recording r);
 /** The samples lost because they were not read in time (annotated).
- *  @return the number; 0 on failure.  Thread: the thread using the
+ *  @return the number; 0 on error.  Thread: the thread using the
  *  recording. */
 VOQREC_EXPORT unsigned long long VOQRec_GetOverflowedSamples(VOQRec_Recording r);
 /** The real-time violations annotated.
- *  @return the number; 0 on failure.  Thread: the thread using the
+ *  @return the number; 0 on error.  Thread: the thread using the
  *  recording. */
 VOQREC_EXPORT unsigned long long VOQRec_GetRealTimeViolations(VOQRec_Recording r);
 /** The trigger changes annotated.
- *  @return the number; 0 on failure.  Thread: the thread using the
+ *  @return the number; 0 on error.  Thread: the thread using the
  *  recording. */
 VOQREC_EXPORT unsigned long long VOQRec_GetTriggerChanges(VOQRec_Recording r);
 /** The annotations written, of every kind.
- *  @return the number; 0 on failure.  Thread: the thread using the
+ *  @return the number; 0 on error.  Thread: the thread using the
  *  recording. */
 VOQREC_EXPORT unsigned long long VOQRec_GetAnnotations(VOQRec_Recording r);
 /** The values clipped to their signal's range.
- *  @return the number; 0 on failure.  Thread: the thread using the
+ *  @return the number; 0 on error.  Thread: the thread using the
  *  recording. */
 VOQREC_EXPORT unsigned long long VOQRec_GetClippedValues(VOQRec_Recording r);
 /** Whether a signal "Trigger" is recorded.
  *  @return 1 when it is, 0 when the montage has no plain trigger channel; 0
- *  on failure.  Thread: the thread using the recording. */
+ *  on error.  Thread: the thread using the recording. */
 VOQREC_EXPORT int VOQRec_HasTrigger(VOQRec_Recording r);
 /** The number of files begun so far.
- *  @return the number; 0 on failure.  Thread: the thread using the
+ *  @return the number; 0 on error.  Thread: the thread using the
  *  recording. */
 VOQREC_EXPORT unsigned int VOQRec_GetNumberOfFiles(VOQRec_Recording r);
 /** A file begun so far by zero-based index (the open one last).
- *  @return the file name; NULL on failure (such as an index out of range).
+ *  @return the file name; NULL on error (such as an index out of range).
  *  The text stays valid until the recording is deleted.  Thread: the thread
  *  using the recording. */
 VOQREC_EXPORT const char *VOQRec_GetFileName(VOQRec_Recording r, unsigned int index);
