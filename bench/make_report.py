@@ -158,6 +158,13 @@ def load(results):
     )
 
 
+def begin(title, holds):
+    """A section's first lines, its title and what holds, and the function
+    that adds a line."""
+    lines = [f"## {title}", "", f"**Holds.**  {holds}", ""]
+    return lines, lines.append
+
+
 # Each section is a function of the results that returns the rows it adds to
 # the table of targets and the lines of its own part of the document: a new
 # measure is a new function in SECTIONS.  A section's text says what holds,
@@ -174,15 +181,10 @@ def section_ingest(r):
         f"| Ingest against the floor (CRC of the same bytes + one double per channel per sample) | (reported) | "
         f"{fmt(ing_median_lap / flo_median_lap, 3)} of the floor's rate |  |",
     ]
-    L = []
-    w = L.append
-    w("## Ingest")
-    w("")
-    w("**Holds.**  One core turns more than a million samples a second of the headset's stream into channel "
+    L, w = begin("Ingest", "One core turns more than a million samples a second of the headset's stream into channel "
       "values, about a tenth of the rate of the least any reader must do with the same bytes.  Program: "
       "`bench/bench_ingest` (Google Benchmark `BM_Ingest`, `BM_Floor`; `--callgrind=ingest|floor` for the "
       "instruction counts).")
-    w("")
     w("A stream recorded from the simulated headset (24 electrodes and the trigger, 300 samples/s, impedance "
       "driver on, accelerometer at 100 Hz) is read back through the headset's fake-data input (`AttachFakeData`, "
       "`FeedFakeData`, then `TryToReadBlock` once per block) into block reading and sample processing, with the "
@@ -237,13 +239,8 @@ def section_allocations(r):
     alloc, alloc_low = r.alloc, r.alloc_low
     rows = [f"| Heap allocations per sample in steady state, verbosity 0 to 4 | 0 | {fmt(alloc_low, 3)} | "
             f"{verdict(alloc_low == 0)} |"]
-    L = []
-    w = L.append
-    w("## Allocations")
-    w("")
-    w("**Holds.**  Reading and processing the stream allocates nothing in steady state at verbosity 0 to 5.  "
+    L, w = begin("Allocations", "Reading and processing the stream allocates nothing in steady state at verbosity 0 to 5.  "
       "Program: `bench/bench_ingest --allocations`.")
-    w("")
     w("The benchmark program replaces the global `operator new` and counts the calls made while blocks are read "
       f"and processed (two laps to warm up, then {alloc[0][0]} samples), with a message sink that takes every "
       "message the verbosity lets through.")
@@ -269,13 +266,8 @@ def section_cpu(r):
         f"| The final-2-ms spin itself, 300 / 600 samples/s | (reported) | {pct(smed(300, 'spin_share'))} / "
         f"{pct(smed(600, 'spin_share'))} |  |",
     ]
-    L = []
-    w = L.append
-    w("## CPU share")
-    w("")
-    w("**Holds.**  Acquisition with paced batches costs well under 2% of a core at either rate, besides the "
+    L, w = begin("CPU share", "Acquisition with paced batches costs well under 2% of a core at either rate, besides the "
       "short spin that makes each batch due on time.  Program: `bench/bench_live stream --rate=RATE`.")
-    w("")
     w("`voq-sim` runs as a separate process, so that `getrusage(RUSAGE_SELF)` of the benchmark process is the "
       "library's and the application loop's alone.  The application connects through the C interface, starts "
       "the impedance driver and background acquisition and loops on `VOQ_Headset_WaitForBatch`, reading every "
@@ -315,13 +307,8 @@ def section_latency(r):
         f"{fmt(lat_med, 3)} ms | {verdict(lat_med <= 1.5)} |",
         f"| The same: 99th percentile | ≤ 3 ms | {fmt(lat_p99, 3)} ms | {verdict(lat_p99 <= 3.0)} |",
     ]
-    L = []
-    w = L.append
-    w("## Latency")
-    w("")
-    w("**Holds.**  A sample reaches the sample callback a fraction of a millisecond after its block was "
+    L, w = begin("Latency", "A sample reaches the sample callback a fraction of a millisecond after its block was "
       "written to the line.  Program: `bench/bench_live drift` (the runs of the pacing section).")
-    w("")
     w("An in-process simulator records, for every block, the host's monotonic clock just before the `write()` "
       "that hands the block's last byte to the pseudo-terminal (`Simulator::RecordBlockWrites`), with the time "
       "stamp of the block's last data packet; the sample callback reads the same clock and gets the sample's "
@@ -352,14 +339,9 @@ def section_pacing(r):
         f"| Estimated sample rate against a +500 ppm headset: error of the mean of the last 30 s of 60 s | "
         f"≤ 0.02% | {fmt(rate_err, 4)}% | {verdict(abs(rate_err) <= 0.02)} |",
     ]
-    L = []
-    w = L.append
-    w("## Pacing")
-    w("")
-    w("**Holds.**  Paced batches come at the headset's own rate, evenly spaced, and the pace follows a "
+    L, w = begin("Pacing", "Paced batches come at the headset's own rate, evenly spaced, and the pace follows a "
       "headset whose clock runs fast or slow.  Programs: `bench/bench_live stream` (nominal clock) and "
       "`bench/bench_live drift --drift=500`.")
-    w("")
     w("Intervals between successive `WaitForBatch` returns at 300 samples/s (batches of 18 samples, due every "
       "60 ms): the CPU-share runs (nominal clock) and the drift runs below (+500 ppm, the first 5 s left "
       "out).")
@@ -401,13 +383,8 @@ def section_startup(r):
     st, startup = r.st, r.startup
     rows = [f"| Start-up, VOQ_Headset_New to a ready headset (median) | the 2-s battery wait, no other avoidable "
             f"wait | {fmt(startup, 3)} s | {verdict(startup < 2.1)} |"]
-    L = []
-    w = L.append
-    w("## Start-up")
-    w("")
-    w("**Holds.**  Connecting takes the 2-s battery wait and nothing else that could be avoided.  Program: "
+    L, w = begin("Start-up", "Connecting takes the 2-s battery wait and nothing else that could be avoided.  Program: "
       "`bench/bench_live startup`.")
-    w("")
     w(f"`VOQ_Headset_New` against an in-process simulator until it returns a ready headset, {st['repeats']} "
       f"connections: shortest {fmt(num(st, 'startup_min_s'), 3)} s, median {fmt(startup, 3)} s, longest "
       f"{fmt(num(st, 'startup_max_s'), 3)} s.  Start-up waits 2 s after starting the battery monitor, as it must; "
