@@ -158,11 +158,15 @@ std::unique_ptr<VOQ::Headset> MakeHeadset(const HeadsetOptions& options) {
 
 int ReadStream(VOQ::Headset& headset, const uint8_t* bytes, size_t size) {
     static const char kMarker[] = "VOQ fuzz stream end";
+    // Marker blocks back to back, two more than the longest block holds: a
+    // block cut short by the end of the input completes from them, and a
+    // whole marker block still follows.  (Zero bytes would do as well, but a
+    // resynchronisation scans them one by one.)
     static const Bytes trailer = [] {
-        Bytes t(1100, 0);
-        Bytes text(kMarker, kMarker + sizeof kMarker - 1);
-        Bytes block = Block(4242, {Response(1, VOQ::CommandFamily::Echo, 77, text)});
-        t.insert(t.end(), block.begin(), block.end());
+        const Bytes text(kMarker, kMarker + sizeof kMarker - 1);
+        const Bytes block = Block(4242, {Response(1, VOQ::CommandFamily::Echo, 77, text)});
+        Bytes t;
+        while (t.size() < VOQ::kMaximumBlockSize + 2 * block.size()) t.insert(t.end(), block.begin(), block.end());
         return t;
     }();
     SetMarker(kMarker);

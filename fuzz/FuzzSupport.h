@@ -83,8 +83,8 @@ struct HeadsetOptions {
 // impedance driver mode and clock answers, then sources from the image.
 std::unique_ptr<VOQ::Headset> MakeHeadset(const HeadsetOptions& options);
 
-// Feeds `bytes` plus a trailer that no block can reach into (1100 zero bytes,
-// then a marker block), and reads blocks until the marker block has been read.
+// Feeds `bytes` plus a trailer of marker blocks that no block of the input can
+// reach past, and reads blocks until a marker block has been read.
 // Never waits for silence.  Library failures of type VOQ::Error (a
 // calibration image that cannot be interpreted, say) are what the caller of
 // TryToReadBlock sees too; they are counted and reading goes on.

@@ -35,8 +35,38 @@ std::string TrimRight(std::string s, const std::string& set) {
 
 std::string Trim(std::string s, const std::string& set) { return TrimLeft(TrimRight(std::move(s), set), set); }
 
+namespace {
+
+// The whitespace set as a table, so that trimming in place costs one look-up
+// per character.
+struct WhitespaceTable {
+    bool is[256] = {};
+    WhitespaceTable() {
+        for (const char* c = VOQ_WHITESPACE; *c; ++c) is[static_cast<unsigned char>(*c)] = true;
+    }
+};
+const WhitespaceTable kWhitespace;
+
+void TrimInPlace(const char*& begin, const char*& end) {
+    while (begin != end && kWhitespace.is[static_cast<unsigned char>(*begin)]) ++begin;
+    while (end != begin && kWhitespace.is[static_cast<unsigned char>(end[-1])]) --end;
+}
+
+}  // namespace
+
+// Compared in place: name matching calls this for every source and alias of
+// every term, so it makes no copies.
 bool Similar(const std::string& a, const std::string& b) {
-    return Trim(Upper(a), VOQ_WHITESPACE) == Trim(Upper(b), VOQ_WHITESPACE);
+    const char *beginA = a.data(), *endA = beginA + a.size();
+    const char *beginB = b.data(), *endB = beginB + b.size();
+    TrimInPlace(beginA, endA);
+    TrimInPlace(beginB, endB);
+    if (endA - beginA != endB - beginB) return false;
+    for (; beginA != endA; ++beginA, ++beginB) {
+        if (std::toupper(static_cast<unsigned char>(*beginA)) != std::toupper(static_cast<unsigned char>(*beginB)))
+            return false;
+    }
+    return true;
 }
 
 std::string ChompWord(std::string& s, const std::string& delimiters) {
