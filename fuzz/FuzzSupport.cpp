@@ -150,7 +150,7 @@ std::unique_ptr<VOQ::Headset> MakeHeadset(const HeadsetOptions& options) {
     headset->TryToReadBlock();
 
     // Short buffers, so that overflows happen within a fuzz input.
-    headset->ReallocateBuffers(0.25, 0.25);
+    headset->ReallocateBuffers(0.25, 0.01);
     const Image image = options.sevenSensors ? SevenSensorImage() : StandardImage();
     headset->InterpretCalibrationMemory(image.data());
     return headset;
