@@ -1,5 +1,6 @@
 #include "voq/Text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -84,10 +85,21 @@ bool Chomp(std::string& s, const std::string& prefix) {
     return true;
 }
 
+// ChompWord until nothing is left, in one pass over the text (so that a list
+// costs one copy per word): a rest of delimiters only gives one empty word.
 std::vector<std::string> Split(std::string s, const std::string& delimiters) {
     std::vector<std::string> items;
-    s = Trim(s, VOQ_WHITESPACE);
-    while (!s.empty()) items.push_back(ChompWord(s, delimiters));
+    s = Trim(std::move(s), VOQ_WHITESPACE);
+    size_t position = 0;
+    while (position < s.size()) {
+        const size_t start = s.find_first_not_of(delimiters, position);
+        if (start == std::string::npos) {
+            items.emplace_back();
+            break;
+        }
+        position = std::min(s.find_first_of(delimiters, start), s.size());
+        items.emplace_back(s, start, position - start);
+    }
     return items;
 }
 
