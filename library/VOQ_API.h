@@ -303,6 +303,63 @@ VOQ_EXPORT double VOQ_ProcessingStage_Read(VOQ_ProcessingStage s, unsigned int c
 VOQ_EXPORT void VOQ_ProcessingStage_Write(VOQ_ProcessingStage s, unsigned int channelIndex, double value);
 
 /* ------------------------------------------------------------------------ */
+/* Ready-made filters                                                       */
+/*
+ * A filter is written as a short text: a chain of elements separated by
+ * ";" and applied in order, for example "bandpass 1 40 order 4; notch 50".
+ * Words are compared without regard to case.
+ *   highpass F [order N]       Butterworth filters of order N, 1 to 8
+ *   lowpass F [order N]        (default 4), as second-order sections from a
+ *   bandpass LO HI [order N]   zero state; a band of order N has 2N poles
+ *   bandstop LO HI [order N]   (N sections), a high- or low-pass N poles.
+ *   notch F [q Q] [harmonics K]  second-order notches of quality Q (default
+ *                              30) at F, 2F, ... KF (K default 1, at most
+ *                              20), leaving out those at or above half the
+ *                              sampling rate
+ *   car                        common average reference: the mean of the
+ *                              EEG channels subtracted from each of them
+ * Only EEG electrode channels are filtered (in a headset, the channels
+ * whose every term is a referential EEG source, VOQ_Channel_IsReferentialEEG);
+ * trigger, accelerometer and other channels pass every element unchanged.
+ * Frequencies are in Hz; each must be above 0 and below half the sampling
+ * rate, and a band's low edge below its high edge.  A bad text fails with an
+ * error that quotes the element and names the offending word, for example
+ * 'bad filter "bandpass 1 40 ordr 4": unknown word "ordr"'.
+ */
+
+/* Adds a filter stage after `input` (NULL: after the last stage), with
+ * copies of its input's channels, and returns it; NULL on error (a bad text,
+ * a frequency the sampling rate cannot carry, a headset without channels or
+ * without a known sampling rate, a duplicate name).  `name` NULL or "":
+ * "filter", or "filter 2", "filter 3", ... when taken.  Call it from the
+ * caller's thread, also while background acquisition runs: the stage joins
+ * between two samples and filters from the next one on, from a zero state.
+ * Like every stage it lasts until the next montage or reference choice, and
+ * its channels' buffers are as long as its input's.  When the headset's
+ * sampling rate changes, the stage redesigns its filter for the new rate
+ * (from a zero state); VOQ_Headset_ConfigureADC refuses, with an error and
+ * without sending anything, a rate at which a filter stage could not run. */
+VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_AddFilter(VOQ_Headset h, const char *name, const char *filterText,
+    VOQ_ProcessingStage input);
+/* The filtering of the filter stages between the montage and the output
+ * channels, in the prefiltering convention of EDF headers: the highest
+ * high-pass and lowest low-pass edges, then notches, band-stops and CAR,
+ * e.g. "HP:1Hz LP:40Hz N:50Hz"; "" when there is none.  NULL on error.  The
+ * text lives in the ring of returned texts.  Caller's thread. */
+VOQ_EXPORT const char *VOQ_Headset_GetPrefiltering(VOQ_Headset h);
+/* Filters recorded samples in place with the same code as a filter stage:
+ * `samples` holds `channels` rows of `count` values each (channel after
+ * channel, as a C-ordered channels x samples array), sampled at
+ * `samplingRate` samples per second.  `eeg` has one flag per channel,
+ * non-zero for the EEG electrode channels that the filter works on; the
+ * others pass unchanged; NULL: every channel is an EEG channel.  Returns 1;
+ * 0 on error (a bad text or rate, or NULL samples with a count and channels
+ * above 0), in which case the samples are unchanged.  Needs no headset; any
+ * thread, one call at a time per array. */
+VOQ_EXPORT int VOQ_Filter_Apply(const char *filterText, double samplingRate, double *samples, size_t channels,
+    size_t count, const int *eeg);
+
+/* ------------------------------------------------------------------------ */
 /* Samples, buffering and acquisition                                       */
 
 /* Called after every sample on the reading thread; NULL removes it.  See
