@@ -77,6 +77,7 @@ enum class StreamFormat { Auto, Csv, Tsv, Live };
 
 struct StreamOptions {
     MontageOptions montage;
+    std::string filter;        // empty: unfiltered
     double seconds = -1.0;     // negative: until Ctrl-C
     StreamFormat format = StreamFormat::Auto;
     std::string output;        // empty: standard output
@@ -84,6 +85,7 @@ struct StreamOptions {
 
 struct RecordOptions {
     MontageOptions montage;
+    std::string filter;        // empty: unfiltered
     std::string output;        // OUT.bdf (BDF+) or OUT.edf (EDF+)
     double seconds = -1.0;     // negative: until Ctrl-C
     double segmentMinutes = 30.0;   // 0: one file
