@@ -18,6 +18,7 @@ int RunInfo(const Options& options, Session& session);
 int RunImpedance(const Options& options, Session& session);
 int RunStream(const Options& options, Session& session);
 int RunRecord(const Options& options, Session& session);
+int RunRepair(const Options& options);
 int RunSim(const Options& options);
 
 // Splits at blanks, dropping empty items.

@@ -91,7 +91,11 @@ struct RecordOptions {
     bool overwrite = false;
 };
 
-enum class Command { None, Info, Impedance, Stream, Record, Sim };
+struct RepairOptions {
+    std::vector<std::string> files;
+};
+
+enum class Command { None, Info, Impedance, Stream, Record, Repair, Sim };
 
 struct Options {
     Command command = Command::None;
@@ -99,6 +103,7 @@ struct Options {
     ImpedanceOptions impedance;
     StreamOptions stream;
     RecordOptions record;
+    RepairOptions repair;
     SimOptions sim;            // options of `voq sim`
 };
 
