@@ -7,24 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "FileIo.h"
+
 namespace voqrec {
 
 namespace {
 
 const int64_t kFixedBytes = 256;
 const int64_t kMaxSignals = 4096;
-
-// Reads up to `count` bytes at `offset`; returns how many there were.
-size_t ReadUpTo(int fd, char* buffer, size_t count, off_t offset) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = pread(fd, buffer + done, count - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
-}
 
 std::string Trimmed(const char* text, size_t width) {
     std::string field(text, width);
@@ -75,7 +65,8 @@ std::string ReadEdfHeader(int fd, EdfHeader& header) {
     // What there is of the version field tells the format, even of a stub.
     const size_t v = std::min<size_t>(got, 8);
     const bool edf = std::memcmp(fixed, "0       ", v) == 0;
-    const bool bdf = v > 0 && static_cast<unsigned char>(fixed[0]) == 0xFF && std::memcmp(fixed + 1, "BIOSEMI", v - 1) == 0;
+    const bool bdf =
+        v > 0 && static_cast<unsigned char>(fixed[0]) == 0xFF && std::memcmp(fixed + 1, "BIOSEMI", v - 1) == 0;
     if (v > 0 && !edf && !bdf) return "not an EDF or BDF file";
     if (got < sizeof fixed) return "its header is incomplete";
     EdfHeader h;

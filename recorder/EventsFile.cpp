@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "FileIo.h"
+
 namespace voqrec {
 
 const char* const kTriggerEvent = "trigger";
@@ -90,17 +92,6 @@ std::string SidecarText() {
            "}\n";
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // A decimal number of seconds as 100-microsecond units; false when the text
 // is not one.
 bool ParseUnits(const std::string& text, int64_t& units) {
@@ -133,7 +124,8 @@ EventsFile::EventsFile(const std::string& recordingPath)
     : path_(EventsPath(recordingPath)), sidecar_(EventsSidecarPath(recordingPath)) {
     const int sidecar = open(sidecar_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (sidecar < 0) throw WriteError("cannot create " + sidecar_ + ": " + std::strerror(errno));
-    const bool written = WriteAll(sidecar, SidecarText());
+    const std::string text = SidecarText();
+    const bool written = WriteAll(sidecar, text.data(), text.size());
     const int writeErrno = errno;
     close(sidecar);
     if (!written) throw WriteError("cannot write " + sidecar_ + ": " + std::strerror(writeErrno));
@@ -161,7 +153,8 @@ void EventsFile::Add(const Annotation& a) {
 void EventsFile::Flush(bool sync) {
     if (fd_ < 0) throw WriteError("cannot write " + path_ + ": the file is closed");
     if (!pending_.empty()) {
-        if (!WriteAll(fd_, pending_)) throw WriteError("cannot write " + path_ + ": " + std::strerror(errno));
+        if (!WriteAll(fd_, pending_.data(), pending_.size()))
+            throw WriteError("cannot write " + path_ + ": " + std::strerror(errno));
         pending_.clear();
     }
     if (sync && fdatasync(fd_) != 0) throw WriteError("cannot write " + path_ + ": " + std::strerror(errno));

@@ -13,6 +13,7 @@
 
 #include "EdfHeader.h"
 #include "EventsFile.h"
+#include "FileIo.h"
 #include "RecordPlan.h"
 
 namespace voqrec {
@@ -59,28 +60,6 @@ void Inspect(const std::string& path, Descriptor& fd, EdfHeader& header, struct 
 
 bool ClosedProperly(const EdfHeader& h, const struct stat& info) {
     return h.records >= 0 && static_cast<int64_t>(info.st_size) == h.headerBytes + h.records * h.recordBytes;
-}
-
-bool ReadAt(int fd, char* buffer, size_t count, off_t offset) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = pread(fd, buffer + done, count - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const char* data, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = write(fd, data + done, count - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // One time-stamped annotation list of EDF+: onset, duration, text, each
@@ -224,7 +203,8 @@ RepairResult RepairRecording(const std::string& path) {
     try {
         auto writeFailure = [&] { return Failure(path, "cannot write " + temporary + ": " + std::strerror(errno)); };
         std::vector<char> header(static_cast<size_t>(h.headerBytes));
-        if (!ReadAt(in.Get(), header.data(), header.size(), 0)) throw Failure(path, std::strerror(errno));
+        if (ReadUpTo(in.Get(), header.data(), header.size(), 0) < header.size())
+            throw Failure(path, std::string("cannot read it: ") + std::strerror(errno));
         char count[24];
         std::snprintf(count, sizeof count, "%-8lld", static_cast<long long>(kept));
         std::memcpy(header.data() + kRecordCountOffset, count, static_cast<size_t>(kRecordCountWidth));
@@ -233,7 +213,8 @@ RepairResult RepairRecording(const std::string& path) {
         std::vector<char> record(static_cast<size_t>(h.recordBytes));
         size_t next = 0;
         for (int64_t r = 0; r < kept; ++r) {
-            if (!ReadAt(in.Get(), record.data(), record.size(), static_cast<off_t>(h.headerBytes + r * h.recordBytes)))
+            const off_t at = static_cast<off_t>(h.headerBytes + r * h.recordBytes);
+            if (ReadUpTo(in.Get(), record.data(), record.size(), at) < record.size())
                 throw Failure(path, std::string("cannot read it: ") + std::strerror(errno));
             if (result.eventsFile) FillAnnotations(path, h, r, record.data(), events, next);
             chunk.append(record.data(), record.size());

@@ -114,11 +114,13 @@ int RunRecord(const Options& options, Session& session) {
                      list.c_str(), one ? "was" : "were", o.overwrite ? " and will be replaced" : "",
                      list.c_str(), one ? "it" : "them", one ? "its" : "their");
     }
-    if (!o.overwrite && !existing.empty())
+    if (!o.overwrite && !existing.empty()) {
+        const std::string repairFirst =
+            unclosed.empty() ? std::string() : std::string("repair ") + (unclosed.size() > 1 ? "them" : "it") + " first, ";
         throw ToolError("will not overwrite " + FileList(existing),
-                        (unclosed.empty() ? std::string() : "repair " + std::string(unclosed.size() > 1 ? "them" : "it") + " first, ") +
-                            "choose another name, or pass --overwrite to replace " +
+                        repairFirst + "choose another name, or pass --overwrite to replace " +
                             std::string(existing.size() > 1 ? "them" : "it"));
+    }
     // A file size limit then fails a write (reported below) instead of
     // ending the program.
     signal(SIGXFSZ, SIG_IGN);
