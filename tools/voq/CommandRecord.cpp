@@ -115,8 +115,8 @@ int RunRecord(const Options& options, Session& session) {
                      list.c_str(), one ? "it" : "them", one ? "its" : "their");
     }
     if (!o.overwrite && !existing.empty()) {
-        const std::string repairFirst =
-            unclosed.empty() ? std::string() : std::string("repair ") + (unclosed.size() > 1 ? "them" : "it") + " first, ";
+        std::string repairFirst;
+        if (!unclosed.empty()) repairFirst = std::string("repair ") + (unclosed.size() > 1 ? "them" : "it") + " first, ";
         throw ToolError("will not overwrite " + FileList(existing),
                         repairFirst + "choose another name, or pass --overwrite to replace " +
                             std::string(existing.size() > 1 ? "them" : "it"));
