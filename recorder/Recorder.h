@@ -132,7 +132,8 @@ public:
     // time is recorded (and after Close()).  Throws RecorderError when the
     // headset fails or a file cannot be written; the recorder is closed then.
     bool Step();
-    // An annotation at the next sample (cut to 40 characters).
+    // An annotation at the next sample (cut to 40 characters; control
+    // characters become blanks).
     void Annotate(const std::string& text);
     // Reports `count` real-time violations seen since the last call (for
     // example the library's "Real-time violation" messages); each is

@@ -63,7 +63,8 @@ VOQREC_EXPORT int VOQRec_Start(VOQRec_Recording r, double seconds);
  * closed), -1 on error (the recording is then closed; what was written
  * before stays readable). */
 VOQREC_EXPORT int VOQRec_Step(VOQRec_Recording r);
-/* An annotation at the next sample (at most 40 characters are kept).
+/* An annotation at the next sample (at most 40 characters are kept, control
+ * characters become blanks).
  * 1 on success, 0 on error. */
 VOQREC_EXPORT int VOQRec_Annotate(VOQRec_Recording r, const char *text);
 /* Annotates `count` real-time violations at the next sample. 1 or 0. */
