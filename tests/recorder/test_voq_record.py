@@ -19,6 +19,7 @@ back with MNE.
 """
 
 import csv
+import json
 
 import os
 import re
@@ -194,6 +195,8 @@ class VoqRecord(unittest.TestCase):
             crashed = f.read()
         self.assertEqual(crashed[236:244], b"-1      ")   # never closed
         rows = events_of(out)
+        with open(self.path("x_events.json")) as f:
+            self.assertEqual(set(json.load(f)), set(rows[0]))   # the sidecar describes every column
 
         # Another recording of that name is refused, with a word about it.
         again = self.run_voq("record", "--seconds", "1", out)
