@@ -32,6 +32,8 @@ void Validate(const Config& c) {
     if (!(c.batteryPeriodSeconds > 0.0)) throw std::invalid_argument("battery period must be positive");
     if (!(c.driftPpm > -500000.0 && c.driftPpm < 500000.0))
         throw std::invalid_argument("drift must be within +-500000 ppm");
+    if (!(c.jitterMilliseconds >= 0.0 && c.jitterMilliseconds <= 10000.0))
+        throw std::invalid_argument("jitter must be 0 to 10000 ms");
 }
 
 Image ImageOf(const Config& c) {
@@ -138,6 +140,8 @@ void Simulator::Device::ApplyConfig(const Config& newConfig, double now) {
     if (newConfig.samplingRate != old.samplingRate || newConfig.filterMode != old.filterMode)
         SetRate(newConfig.samplingRate, newConfig.filterMode, now);
     if (newConfig.accelerometerRate != old.accelerometerRate) SetAccelerometerRate(newConfig.accelerometerRate);
+    framer.SetJitter(newConfig.jitterMilliseconds * 1e-3);
+    if (running && newConfig.truthPath != old.truthPath) truth.Open(newConfig.truthPath);
 }
 
 SignalInputs Simulator::Device::Inputs() const {

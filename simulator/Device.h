@@ -7,7 +7,7 @@
 //                          answering (named codes in Wire.h)
 //   Stream.*               the device clock, the sample clock and the
 //                          packets of each sample (signals in SignalModel.*)
-//   Framing.*              blocks and block faults
+//   Framing.*, Truth.*     blocks, block faults and jitter; the trigger truth file
 //   Device.cpp             the device's state changes and configuration
 //   Service.cpp            the device thread's loop, delivery and link loss
 //   Simulator.cpp          the public interface
@@ -22,6 +22,7 @@
 #include "SignalModel.h"
 #include "Simulator.h"
 #include "Stream.h"
+#include "Truth.h"
 #include "Wire.h"
 
 #include <chrono>
@@ -64,6 +65,7 @@ struct Simulator::Device {
     Link link;
     Stream stream;
     Framer framer;
+    TriggerTruth truth;
 
     double nextBlockHost = 0.0;
     double nextBatteryHost = -1.0;

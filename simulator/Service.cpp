@@ -71,6 +71,7 @@ void Simulator::Device::Deliver(const Block& block) {
         ++stats.dataPacketsSent;
     }
     stats.accelerometerPacketsSent += block.accelerometerPackets;
+    truth.Observe(block, EpochSeconds(), ReportedSensorCount() == 7);
 }
 
 void Simulator::Device::DiscardPackets() {
