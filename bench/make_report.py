@@ -12,6 +12,8 @@ import statistics
 import subprocess
 import sys
 
+import view_report
+
 
 def kv(path):
     d = {}
@@ -123,6 +125,7 @@ def main():
     rate_err = dmed("rate_error_percent")
     cpu300, cpu600 = smed(300, "cpu_share_besides_spin"), smed(600, "cpu_share_besides_spin")
     startup = num(st, "startup_median_s")
+    view = view_report.view_runs(results)
 
     def verdict(ok):
         return "met" if ok else "**not met**"
@@ -172,6 +175,8 @@ def main():
       f"≤ 0.02% | {fmt(rate_err, 4)}% | {verdict(abs(rate_err) <= 0.02)} |")
     w(f"| 6 | Start-up, VOQ_Headset_New to a ready headset (median) | the 2-s battery wait, no other avoidable "
       f"wait | {fmt(startup, 3)} s | {verdict(startup < 2.1)} |")
+    for row in view_report.targets(view, 7):
+        w(row)
     w("")
 
     # ---- 1
@@ -349,6 +354,10 @@ def main():
       "has nothing stale to send, because the port is read as soon as bytes arrive.")
     w("")
 
+    # ---- 7
+    for line in view_report.section(view, 7):
+        w(line)
+
     # ---- notes
     w("## What was changed for these figures")
     w("")
@@ -372,6 +381,7 @@ def main():
     w("")
     w("- `bench/bench_ingest`: Google Benchmark (`BM_Ingest`, `BM_Floor`), `--allocations`, `--callgrind=ingest|floor`.")
     w("- `bench/bench_live stream|drift|startup`: the live measurements (key=value output).")
+    w("- `bench/bench_view.py`: `voq view` with pages in headless Chromium (key=value output).")
     w("- `scripts/bench`: builds, runs everything and writes this file; `VOQ_BENCH_QUICK=1` for a short trial run.")
     w("- The smoke test `bench.smoke` (labels `bench`, `quick`) only checks that the benchmarks build and run.")
 

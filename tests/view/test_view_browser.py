@@ -76,7 +76,7 @@ def test_traces_show_the_montage_move_and_draw_often(viewer, browser):
     assert time.monotonic() - loaded <= 5
 
     # Traces move: two pictures of the trace area a second apart differ.
-    canvas = browser.find_element(By.ID, "canvas")
+    canvas = browser.find_element(By.ID, "plot")
     wait_for("the first points", lambda: browser.execute_script("return window.voqView.frames()") > 5, 5)
     first = canvas.screenshot_as_png
     time.sleep(1)

@@ -1,17 +1,20 @@
 // `voq view`: a live view of the headset in a web browser.
 //
-// The main thread is the only one that calls the library: it reads the
-// output channels every few milliseconds (the library's background thread
-// reads the port), turns the samples into display events once, and hands
-// them to the viewers' queues, which never make it wait (ViewHub.h).  The
-// web server's threads only serve pages and write queued events.
+// The main thread is the only one that calls the library: woken by the
+// samples' arrival (the library's background thread reads the port and
+// calls the sample callback), it reads the output channels, turns the
+// samples into display events once, and hands them to the viewers' queues,
+// which never make it wait (ViewHub.h).  The web server's threads only
+// serve pages and write queued events.
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "Commands.h"
@@ -26,10 +29,10 @@ namespace voqtool {
 
 namespace {
 
-// How often the reading loop looks for new samples: the newest sample
-// reaches the page within about this much of its arrival, plus the page's
-// next frame.
-const std::chrono::milliseconds kReadPeriod(10);
+// The reading loop wakes when samples arrive, waits this long for the rest
+// of their block, and reads; it looks at least every kLongestWait.
+const std::chrono::milliseconds kBlockWait(1);
+const std::chrono::milliseconds kLongestWait(10);
 // How often the state (and the contact view's impedances) go out.
 const double kStatusPeriod = 0.5;
 // Viewers at once, and events queued for each (about 2 s of data events).
@@ -48,12 +51,30 @@ double Since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
-// Wall-clock time of the newest sample, set on the reading thread by the
-// sample callback: the page measures from it how late it draws.
-std::atomic<double> gNewestArrivalMs{0.0};
+// Samples as they arrive, told by the sample callback on the library's
+// reading thread: their count wakes the reading loop, and the wall-clock
+// time of the newest goes to the page, which measures from it how late it
+// draws.
+struct Arrivals {
+    std::atomic<double> newestMs{0.0};
+    std::atomic<uint64_t> count{0};
+    std::mutex mutex;
+    std::condition_variable arrived;
+
+    // Waits until a sample arrives after `seen` was counted, at most `wait`.
+    void WaitAfter(uint64_t seen, std::chrono::milliseconds wait) {
+        std::unique_lock<std::mutex> lock(mutex);
+        arrived.wait_for(lock, wait, [this, seen] { return count.load() != seen; });
+    }
+};
+Arrivals gArrivals;
 
 void OnSample(VOQ_Headset, double, void*) {
-    gNewestArrivalMs.store(WallMilliseconds(), std::memory_order_relaxed);
+    gArrivals.newestMs.store(WallMilliseconds(), std::memory_order_relaxed);
+    gArrivals.count.fetch_add(1);
+    // Without the lock: a wake-up lost to the race is made up by the
+    // loop's longest wait.
+    gArrivals.arrived.notify_one();
 }
 
 // Installs the sample callback for the life of the view.
@@ -102,7 +123,7 @@ public:
     // Reads every sample buffered since the last call and publishes the
     // new points.  Throws ToolError when the headset has gone silent.
     void ReadAndPublish(ViewHub& hub) {
-        const double arrival = gNewestArrivalMs.load(std::memory_order_relaxed);
+        const double arrival = gArrivals.newestMs.load(std::memory_order_relaxed);
         VOQ_ClearError();
         // Waiting for no sample returns the level at once, and fails like
         // every wait when no block has come for the silence limit or the
@@ -277,7 +298,9 @@ int RunView(const Options& options, Session& session) {
             break;
         }
         if (o.seconds >= 0 && Since(started) >= o.seconds) break;
-        std::this_thread::sleep_for(kReadPeriod);
+        const uint64_t seen = gArrivals.count.load();
+        gArrivals.WaitAfter(seen, kLongestWait);
+        if (gArrivals.count.load() != seen) std::this_thread::sleep_for(kBlockWait);
         state.ReadAndPublish(hub);
         state.ApplyFilterRequest(hub);
 

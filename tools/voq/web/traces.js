@@ -5,15 +5,18 @@
 // channel, in events every few tens of milliseconds, and are kept for the
 // longest window in a ring per channel.  The display's head (the point at
 // the right edge) moves on smoothly with the clock, a little behind the
-// newest point so that it need not stop between events.  The canvas
-// scrolls: each frame moves what is drawn left by the whole pixels the head
-// has advanced and draws only the new strip; a change of scale, window or
-// size draws everything again.
+// newest point so that it need not stop between events.  The picture is
+// two canvases as wide as the view, side by side on an endless strip, moved
+// left by the browser (a CSS transform) as the head advances: a frame only
+// draws the new points, and a canvas that has scrolled out is cleared and
+// put on the right.  A change of scale, window or size draws everything
+// again.
 "use strict";
 
 (() => {
-  const canvas = document.getElementById("canvas");
-  const ctx = canvas.getContext("2d");
+  const tiles = Array.from(document.querySelectorAll("#plot canvas"), (canvas) =>
+    ({ canvas, ctx: canvas.getContext("2d"), index: null }));
+  let ctx = tiles[0].ctx;      // the canvas being drawn on
   const traces = document.getElementById("traces");
   const plot = document.getElementById("plot");
   const names = document.getElementById("names");
@@ -53,7 +56,7 @@
   let rowHeight = 0;
   let dpr = 1;
   let perPoint = 1;            // pixels per point
-  let drawnHead = 0;           // canvas position of the right edge, in pixels from point 0
+  let drawnHead = 0;           // the view's right edge, in pixels from point 0
   let drawnEnd = 0;            // number of the first point not drawn yet
 
   // For tests and measurements: frames drawn (that changed the picture),
@@ -152,14 +155,17 @@
     const cssHeight = cssRow * count;
     plot.style.height = cssHeight + "px";
     names.style.height = cssHeight + "px";
-    canvas.style.width = cssWidth + "px";
-    canvas.style.height = cssHeight + "px";
-    canvas.style.backgroundImage = "repeating-linear-gradient(to bottom, #ffffff 0px, #ffffff " + cssRow +
+    plot.style.backgroundImage = "repeating-linear-gradient(to bottom, #ffffff 0px, #ffffff " + cssRow +
       "px, #f2f4f8 " + cssRow + "px, #f2f4f8 " + 2 * cssRow + "px)";
-    canvas.width = Math.round(cssWidth * dpr);
-    canvas.height = Math.round(cssHeight * dpr);
-    width = canvas.width;
-    height = canvas.height;
+    for (const tile of tiles) {
+      tile.canvas.style.width = cssWidth + "px";
+      tile.canvas.style.height = cssHeight + "px";
+      tile.canvas.width = Math.round(cssWidth * dpr);
+      tile.canvas.height = Math.round(cssHeight * dpr);
+      tile.index = null;
+    }
+    width = tiles[0].canvas.width;
+    height = tiles[0].canvas.height;
     rowHeight = height / count;
     const font = Math.min(14, Math.max(9, cssRow * 0.7));
     for (let c = 0; c < names.children.length; c++) {
@@ -276,12 +282,43 @@
     head = Math.max(Math.min(head, newest), oldest);
   }
 
+  // The canvas of tile `k` (pixels k * width to (k + 1) * width from point
+  // 0), cleared and given what is drawn already when it is new there.
+  function tile(k) {
+    const t = tiles[((k % 2) + 2) % 2];
+    if (t.index !== k) {
+      t.index = k;
+      t.ctx.clearRect(0, 0, width, height);
+      drawInto(t, oldest, drawnEnd);
+    }
+    return t;
+  }
+
+  // Draws points [from, to) on tile `t`, as far as they fall on it (with a
+  // margin for the lines across its edges and the markers' labels).
+  function drawInto(t, from, to) {
+    const origin = t.index * width;
+    const first = Math.max(from, Math.floor(origin / perPoint) - 1);
+    const last = Math.min(to, Math.ceil((origin + width + 40 * dpr) / perPoint) + 1);
+    if (first >= last) return;
+    ctx = t.ctx;
+    drawRange(first, last, origin);
+  }
+
+  // Puts the tiles where the view's right edge at `pixel` wants them.
+  function place(pixel) {
+    const left = pixel - width;
+    const k = Math.floor(left / width);
+    for (const t of [tile(k), tile(k + 1)]) {
+      t.canvas.style.transform = "translateX(" + (t.index * width - left) / dpr + "px)";
+    }
+  }
+
   function drawAll() {
-    ctx.clearRect(0, 0, width, height);
-    drawnHead = Math.floor(head * perPoint) + 2;
-    const origin = drawnHead - width;
+    for (const t of tiles) t.index = null;
     drawnEnd = Math.floor(head) + 1;
-    drawRange(Math.max(oldest, Math.floor(origin / perPoint)), drawnEnd, origin);
+    drawnHead = Math.floor(head * perPoint) + 2;
+    place(drawnHead);
   }
 
   // Draws what the head's advance brought; false when nothing changed.
@@ -294,16 +331,12 @@
       drawAll();
       return true;
     }
-    if (shift > 0) {
-      ctx.save();
-      ctx.globalCompositeOperation = "copy";
-      ctx.drawImage(canvas, shift, 0, width - shift, height, 0, 0, width - shift, height);
-      ctx.restore();
-      ctx.clearRect(width - shift, 0, shift, height);
+    if (end > drawnEnd) {
+      for (const t of tiles) if (t.index !== null) drawInto(t, drawnEnd, end);
+      drawnEnd = end;
     }
     drawnHead = pixel;
-    if (end > drawnEnd) drawRange(drawnEnd, end, pixel - width);
-    drawnEnd = Math.max(drawnEnd, end);
+    place(pixel);
     return true;
   }
 
