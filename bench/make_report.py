@@ -125,7 +125,7 @@ def main():
     rate_err = dmed("rate_error_percent")
     cpu300, cpu600 = smed(300, "cpu_share_besides_spin"), smed(600, "cpu_share_besides_spin")
     startup = num(st, "startup_median_s")
-    view = view_report.view_runs(results)
+    view = [kv(f) for f in sorted(glob.glob(os.path.join(results, "view_*.txt")))]
 
     def verdict(ok):
         return "met" if ok else "**not met**"

@@ -1,25 +1,10 @@
-"""The `voq view` part of docs/PERFORMANCE.md, from the runs of bench/bench_view.py."""
-import glob
-import os
+"""The `voq view` part of docs/PERFORMANCE.md, from the runs of bench/bench_view.py
+(each run's key=value lines as a dict)."""
 import statistics
-
-
-def _kv(path):
-    d = {}
-    with open(path) as f:
-        for line in f:
-            if "=" in line:
-                k, v = line.rstrip("\n").split("=", 1)
-                d[k] = v
-    return d
 
 
 def _verdict(ok):
     return "met" if ok else "**not met**"
-
-
-def view_runs(results):
-    return [_kv(f) for f in sorted(glob.glob(os.path.join(results, "view_*.txt")))]
 
 
 def targets(runs, number):
