@@ -247,6 +247,27 @@ struct Config {
 
     uint64_t seed = 1;
     double blockIntervalSeconds = 0.02;
+
+    // Link jitter: each block is held back by a random delay of 0 to this
+    // many milliseconds before it is written, never overtaking an earlier
+    // one, so that blocks arrive in bursts as over a radio link.  0 to 10000.
+    double jitterMilliseconds = 0.0;
+    // The trigger truth file ("" for none): for every trigger onset the host
+    // will see, a line "VALUE SECONDS" is appended and flushed at once
+    // (format "%d %.6f").  VALUE is the value the host's trigger channel
+    // changes to; SECONDS is the time on the host's monotonic clock
+    // (CLOCK_MONOTONIC, the clock of std::chrono::steady_clock) at which the
+    // device measured the sample where the host's trigger channel changes.
+    // The device measures sample n of a run at t0 + n / (rate x (1 + driftPpm
+    // x 1e-6)), t0 the host time of the start command (piecewise, when the
+    // rate or drift changes during the run), and never sends a sample before
+    // it is measured.  The host shows each data packet's trigger late by the
+    // number of samples it takes from the last acquisition-mode answer (16
+    // while the filter is on at 300 or 600 samples/s, else 0), counting the
+    // data packets it receives; the line names the sample where that
+    // delayed trigger changes.  Start() opens the file for appending
+    // (std::runtime_error when it cannot), Stop() closes it.
+    std::string truthPath;
 };
 
 // ---------------------------------------------------------------------------

@@ -37,6 +37,11 @@ const char* const kUsage =
     "  --trigger SECONDS[:V]   trigger period (0: none; default 1) and value\n"
     "                          (default: cycling 1, 2, 3, ...)\n"
     "  --seed N                seed of the signals (default 1)\n"
+    "  --jitter MS             hold each block back by a random 0 to MS\n"
+    "                          milliseconds, never out of order (default 0)\n"
+    "  --truth FILE            append \"VALUE SECONDS\" to FILE for every trigger\n"
+    "                          onset the host will see: the monotonic-clock time\n"
+    "                          at which its sample was measured\n"
     "  --help                  this text\n";
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -110,6 +115,10 @@ int main(int argc, char** argv) {
             if (colon != std::string::npos) config.triggerValue = int(Integer(option, value.substr(colon + 1)));
         } else if (option == "--seed") {
             config.seed = uint64_t(Integer(option, value));
+        } else if (option == "--jitter") {
+            config.jitterMilliseconds = Number(option, value);
+        } else if (option == "--truth") {
+            config.truthPath = value;
         } else {
             Usage("unknown option \"" + option + "\"");
         }

@@ -81,7 +81,8 @@ class Simulator:
     Keyword settings become the program's options: ``rate=600`` is
     ``--rate 600``, ``impedance_all=20`` is ``--impedance-all 20``,
     ``impedance={"Fz": 50}`` is ``--impedance Fz=50``, ``trigger="0.5:7"``,
-    ``seed=3``, ``drift=100``, ``layout="seven"``...  (``voq-sim --help``
+    ``seed=3``, ``drift=100``, ``layout="seven"``, ``jitter=30``,
+    ``truth="truth.txt"``...  (``voq-sim --help``
     lists them all.)
     """
 

@@ -60,6 +60,14 @@ std::vector<CLI::Option*> AddSimOptions(CLI::App* app, SimOptions& sim, const st
     added.push_back(app->add_option("--" + prefix + "seed", sim.seed,
                                     "Seed of the simulated signals")
                         ->capture_default_str());
+    added.push_back(app->add_option("--" + prefix + "jitter", sim.jitterMs,
+                                    "Hold each block back by a random 0 to MS milliseconds, in order")
+                        ->type_name("MS")
+                        ->check(CLI::Range(0.0, 10000.0)));
+    added.push_back(app->add_option("--" + prefix + "truth", sim.truthPath,
+                                    "Append \"VALUE SECONDS\" to FILE for every trigger onset: the "
+                                    "monotonic-clock time its sample was measured")
+                        ->type_name("FILE"));
     for (CLI::Option* o : added) o->group(group);
     return added;
 }

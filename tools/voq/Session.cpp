@@ -81,6 +81,8 @@ voqsim::Config SimulatorConfig(const SimOptions& sim) {
     config.impedanceAllKOhm = sim.impedanceKOhm;
     config.cmfImpedanceKOhm = sim.cmfKOhm;
     config.seed = sim.seed;
+    config.jitterMilliseconds = sim.jitterMs;
+    config.truthPath = sim.truthPath;
     if (!sim.impedanceOf.empty()) {
         std::vector<voqsim::Slot> slots = voqsim::DescribeSlots(voqsim::LayoutImage(sim.layout));
         for (const std::string& item : sim.impedanceOf) {

@@ -41,6 +41,8 @@ struct SimOptions {
     std::vector<std::string> impedanceOf;   // "NAME=KOHM" items
     double cmfKOhm = 2.0;
     uint64_t seed = 1;
+    double jitterMs = 0.0;       // blocks held back by 0 to this many ms
+    std::string truthPath;       // trigger truth file, "" for none
 };
 
 enum class ColourMode { Auto, Always, Never };
