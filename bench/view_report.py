@@ -36,7 +36,7 @@ def section(runs, number):
         "event how long after the tool's sample callback saw its newest sample the page had that sample drawn "
         "(the end of the drawing frame; the browser shows it at its next screen refresh).  The page keeps its "
         "head about one event gap (20 to 60 ms) behind the newest point so that the traces scroll smoothly, "
-        "which is most of the latency.  The two browsers run on the same two cores as the tool, so their load "
+        "which is part of the latency.  The two browsers run on the same two cores as the tool, so their load "
         "shows in the machine's busy share.")
     L.append("")
     L.append("| Run | Seconds | Tool CPU | Frames/s (pages) | Latency median | 90th | 99th | Max | Within 100 ms "

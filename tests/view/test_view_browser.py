@@ -91,6 +91,7 @@ def test_traces_show_the_montage_move_and_draw_often(viewer, browser):
     status = browser.find_element(By.ID, "status").text
     assert "600 samples/s" in status and "link up" in status, status
     if os.environ.get("VOQ_VIEW_SCREENSHOTS"):
+        time.sleep(max(0.0, loaded + 11 - time.monotonic()))   # the 10-s window filled
         browser.save_screenshot(os.path.join(os.environ["VOQ_VIEW_SCREENSHOTS"], "view-traces.png"))
     assert console_errors(browser) == []
 
