@@ -9,7 +9,8 @@
 //                          packets of each sample (signals in SignalModel.*)
 //   Framing.*, Truth.*     blocks, block faults and jitter; the trigger truth file
 //   Device.cpp             the device's state changes and configuration
-//   Service.cpp            the device thread's loop, delivery and link loss
+//   Service.cpp            the device thread's loop, delivery, link loss and
+//                          the drop schedule
 //   Simulator.cpp          the public interface
 //
 // Every member is guarded by `mutex`; the device thread holds it except
@@ -66,6 +67,11 @@ struct Simulator::Device {
     Stream stream;
     Framer framer;
     TriggerTruth truth;
+
+    // The drop schedule, from the host's first start of acquisition.
+    double firstAcquisitionHost = -1.0;
+    size_t nextDrop = 0;
+    bool droppedOnSchedule = false;
 
     double nextBlockHost = 0.0;
     double nextBatteryHost = -1.0;
@@ -141,6 +147,8 @@ struct Simulator::Device {
     void HostClosed();
     void LoseLinkLocked(bool hangUp);
     void RestoreLinkLocked();
+    void FollowDropSchedule(double now);
+    double NextDropEvent() const;
 };
 
 }  // namespace voqsim

@@ -33,7 +33,10 @@ std::string Simulator::Start() {
     try {
         d.truth.Open(d.config.truthPath);
         d.link.Open();
+        d.link.SetLinkPath(d.config.linkPath);
+        d.link.Publish();
     } catch (...) {
+        d.link.Close();
         d.truth.Close();
         close(wake[0]);
         close(wake[1]);
@@ -48,6 +51,9 @@ std::string Simulator::Start() {
     d.stats = StreamStats();
     d.framer.Restart(d.config.seed);
     d.ResetDevice(0.0);
+    d.firstAcquisitionHost = -1.0;
+    d.nextDrop = 0;
+    d.droppedOnSchedule = false;
     d.running = true;
     d.thread = std::thread([&d] { d.Run(); });
     return d.link.Path();
@@ -64,6 +70,7 @@ void Simulator::Stop() {
     }
     d.thread.join();
     std::lock_guard<std::mutex> lock(d.mutex);
+    d.link.Withdraw();
     d.link.Close();
     d.truth.Close();
     close(d.wakeRead);

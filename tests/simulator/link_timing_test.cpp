@@ -9,10 +9,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace simtest;
 
@@ -25,6 +30,11 @@ struct Onset {
     int value = 0;
     double seconds = 0.0;
 };
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
 
 std::vector<Onset> ReadTruth(const std::string& path) {
     std::vector<Onset> onsets;
@@ -120,4 +130,54 @@ TEST(SimulatorTiming, JitteredBlocksStayInOrderAndTheTruthNamesEachHostOnset) {
     }
     EXPECT_GT(latest, 0.015);
     std::remove(truthPath.c_str());
+}
+
+TEST(SimulatorLink, DropsOnScheduleWithAHangUpAndComesBackBehindItsLink) {
+    const std::string link = testing::TempDir() + "voqsim_link_" + std::to_string(getpid());
+    voqsim::Config config;
+    config.serialNumber = 2400555;
+    config.linkPath = link;
+    config.drops = {{0.3, 0.4}};
+    voqsim::Simulator sim(config);
+    const std::string first = sim.Start();
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), first);
+
+    HostLink host(link);
+    ASSERT_TRUE(host.IsOpen());
+    Packet r;
+    ASSERT_TRUE(host.Ask(kMaster, 165, {0x58, 0x02, 0, 0}, r));   // 600/s, filter off: kept
+    const double started = Seconds();
+    ASSERT_TRUE(host.Ask(kMaster, 33, U16Bytes(2), r));
+    // Streaming until the hang-up, which the host sees at once as an error.
+    Block block;
+    while (!host.hungUp && Seconds() < started + 3.0) host.NextBlock(block, 0.05);
+    const double hungUp = Seconds();
+    ASSERT_TRUE(host.hungUp);
+    EXPECT_GE(hungUp, started + 0.3 - 0.01);
+    EXPECT_LT(hungUp, started + 0.3 + 0.5);
+    EXPECT_FALSE(Exists(link));   // nothing to open while the device is away
+    EXPECT_FALSE(sim.State().linkUp);
+    host.Close();
+
+    while (!Exists(link) && Seconds() < started + 3.0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(Exists(link));
+    EXPECT_GE(Seconds(), started + 0.7 - 0.01);
+    // Back as after a reconnection: announced, same identity and settings,
+    // streaming stopped.
+    HostLink again(link);
+    ASSERT_TRUE(again.IsOpen());
+    std::vector<Packet> others;
+    ASSERT_TRUE(again.Ask(kMaster, 40, {}, r, &others));
+    EXPECT_EQ(U32(&r.Payload()[0]), 2400555u);
+    bool announced = false;
+    for (const Packet& p : others) announced |= p.species == 2 && p.bytes.size() > 6 && p.bytes[6] == 0x33;
+    EXPECT_TRUE(announced);
+    ASSERT_TRUE(again.Ask(kMaster, 33, U16Bytes(0), r));
+    EXPECT_EQ(r.Payload(), (Bytes{0, 0, 0x58, 0x02}));
+    again.Close();
+    sim.Stop();
+    EXPECT_FALSE(Exists(link));
 }

@@ -102,7 +102,7 @@ TEST(ToolArguments, SimulatorOptionsOfTheSimCommandAndOfSimulate) {
 
     Options p;
     r = Parse({"--simulate", "--sim-rate", "600", "--sim-impedance-all", "12", "--sim-jitter", "30",
-               "--sim-truth", "t.txt", "impedance", "--once"},
+               "--sim-truth", "t.txt", "--sim-serial", "2400999", "impedance", "--once"},
               p);
     ASSERT_TRUE(r.run) << r.err;
     EXPECT_EQ(p.common.sim.rate, 600);
@@ -110,6 +110,7 @@ TEST(ToolArguments, SimulatorOptionsOfTheSimCommandAndOfSimulate) {
     const voqsim::Config c = SimulatorConfig(p.common.sim);
     EXPECT_DOUBLE_EQ(c.jitterMilliseconds, 30.0);
     EXPECT_EQ(c.truthPath, "t.txt");
+    EXPECT_EQ(c.serialNumber, 2400999u);
 }
 
 TEST(ToolArguments, UsageErrorsAreReportedNotThrown) {
