@@ -135,8 +135,9 @@ void ViewServer::Impl::Routes() {
         return httplib::Server::HandlerResponse::Handled;
     });
     server.Get("/", [this](const httplib::Request&, httplib::Response& res) { ServeFile("index.html", res); });
+    // One page for both views: its script shows the one its path names.
     server.Get("/impedance",
-               [this](const httplib::Request&, httplib::Response& res) { ServeFile("impedance.html", res); });
+               [this](const httplib::Request&, httplib::Response& res) { ServeFile("index.html", res); });
     server.Get("/events", [this](const httplib::Request& req, httplib::Response& res) { ServeStream(req, res); });
     server.Get(R"(/([a-z0-9-]+\.(js|css|svg)))", [this](const httplib::Request& req, httplib::Response& res) {
         ServeFile(req.matches[1], res);

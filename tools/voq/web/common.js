@@ -1,8 +1,19 @@
-// What both pages of `voq view` share: the event stream, the status bar and
-// the banner.
+// What both views of `voq view` share: which view the page shows, the
+// event stream, the status bar and the banner.
 "use strict";
 
 const voqCommon = (() => {
+  // One page, two views: the traces at /, the electrodes' contact at
+  // /impedance (a link between them loads the page again, which closes the
+  // stream of the view left).
+  const view = location.pathname === "/impedance" ? "contact" : "traces";
+  const title = view === "traces" ? "VOQ live view" : "VOQ electrode contact";
+  document.title = title;
+  document.querySelector(".title").textContent = title;
+  document.getElementById(view === "traces" ? "nav-traces" : "nav-contact").className = "current";
+  for (const id of ["traces", "trace-controls"]) document.getElementById(id).hidden = view !== "traces";
+  for (const id of ["contact", "driver"]) document.getElementById(id).hidden = view !== "contact";
+
   const banner = document.getElementById("banner");
   const status = document.getElementById("status");
   let streamBanner = "";   // about the connection to voq view
@@ -70,5 +81,5 @@ const voqCommon = (() => {
     open();
   }
 
-  return { connect, showStatus, showHeadset, item };
+  return { view, connect, showStatus, showHeadset, item };
 })();

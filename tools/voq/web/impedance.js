@@ -1,9 +1,10 @@
-// The contact page of `voq view`: the head seen from above, each electrode
-// at its 10-20 position coloured by its contact, with its impedance.  While
-// this page's stream is open voq view keeps the impedance driver on.
+// The contact view of `voq view` (the page at /impedance): the head seen
+// from above, each electrode at its 10-20 position coloured by its contact,
+// with its impedance.  While its stream is open voq view keeps the impedance driver on.
 "use strict";
 
 (() => {
+  if (voqCommon.view !== "contact") return;
   const SVG = "http://www.w3.org/2000/svg";
   const group = document.getElementById("electrodes");
   const rows = document.getElementById("rows");

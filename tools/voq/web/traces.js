@@ -1,5 +1,5 @@
-// The traces page of `voq view`: every output channel as a scrolling trace,
-// trigger markers, and the controls.
+// The traces view of `voq view` (the page at /): every output channel as a
+// scrolling trace, trigger markers, and the controls.
 //
 // Points arrive as (smallest, largest) pairs, about 150 a second per
 // channel, in events every few tens of milliseconds, and are kept for the
@@ -14,6 +14,7 @@
 "use strict";
 
 (() => {
+  if (voqCommon.view !== "traces") return;
   const tiles = Array.from(document.querySelectorAll("#plot canvas"), (canvas) =>
     ({ canvas, ctx: canvas.getContext("2d"), index: null }));
   let ctx = tiles[0].ctx;      // the canvas being drawn on
