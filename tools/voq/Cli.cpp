@@ -256,6 +256,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->type_name("HOST:PORT")
         ->capture_default_str();
     AddMontageOptions(view, o.view.montage);
+    AddFilterOption(view, o.view.filter);
     view->add_option("--seconds", o.view.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     view->add_option("--good", o.view.goodKOhm, "Contact view: impedances up to this are good, kOhm")

@@ -104,6 +104,7 @@ struct RepairOptions {
 
 struct ViewOptions {
     MontageOptions montage;
+    std::string filter;        // empty: unfiltered at first (the page may choose)
     std::string http = "127.0.0.1:8765";   // HOST:PORT to serve the page on
     double seconds = -1.0;     // negative: until Ctrl-C
     double goodKOhm = 20.0;    // contact marks, as for `voq impedance`
