@@ -231,7 +231,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->check(CLI::NonNegativeNumber);
     record->add_option("--segment-minutes", o.record.segmentMinutes,
                        "Continue in a new numbered file (OUT-002.bdf, OUT-003.bdf, ...) every so many "
-                       "minutes, so that a crash loses at most the open one; 0: one file")
+                       "minutes, so that a crash leaves at most the open one to repair; 0: one file")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     record->add_flag("--impedance-first", o.record.impedanceFirst,
