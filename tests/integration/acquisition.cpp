@@ -287,8 +287,6 @@ TEST_F(Acquisition, DeletingAHeadsetWhileItsWorkerRunsStopsEverything) {
 
 // Last: the link goes away while the caller waits for batches.
 TEST_F(Acquisition, ALostLinkDoesNotHangTheWaits) {
-    // The silent line starves the pace controller.
-    voqtest::ExpectMessages expected({"Real-time violation"});
     VOQ_Headset_ConfigureBatch(handle, 18, 0.05);
     ASSERT_EQ(VOQ_Headset_StartBackgroundAcquisition(handle), 1);
     for (int k = 0; k < 5; ++k) {

@@ -36,7 +36,8 @@ int CountMessages(const std::vector<Captured>& list, const std::string& fragment
 // suites' TappedHeadset) pass every message of their headset through
 // WatchMessage and call ReportUnexpectedMessages when each test ends; the
 // routine notes of every connection ("Connected to", the ready echo, the
-// battery monitor's reply during start-up) never count.  A test that
+// battery monitor's reply during start-up) and the pace controller's notes,
+// which follow the machine's load, never count.  A test that
 // provokes such a message says so for its duration:
 //   voqtest::ExpectMessages expected({"No reply received - resending"});
 void WatchMessage(const char* message, int level);
