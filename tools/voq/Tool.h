@@ -96,6 +96,10 @@ struct RecordOptions {
     bool overwrite = false;
 };
 
+struct RepairOptions {
+    std::vector<std::string> files;
+};
+
 struct ViewOptions {
     MontageOptions montage;
     std::string http = "127.0.0.1:8765";   // HOST:PORT to serve the page on
@@ -104,7 +108,7 @@ struct ViewOptions {
     double fairKOhm = 50.0;
 };
 
-enum class Command { None, Info, Impedance, Stream, Record, View, Sim };
+enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Sim };
 
 struct Options {
     Command command = Command::None;
@@ -112,6 +116,7 @@ struct Options {
     ImpedanceOptions impedance;
     StreamOptions stream;
     RecordOptions record;
+    RepairOptions repair;
     ViewOptions view;
     SimOptions sim;            // options of `voq sim`
 };
