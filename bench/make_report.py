@@ -497,7 +497,8 @@ def main():
     load_start = open(os.path.join(results, "load_start.txt")).read().split()[:3]
     load_end = open(os.path.join(results, "load_end.txt")).read().split()[:3]
     r = load(results)
-    parts = [section(r) for section in SECTIONS]
+    # A section without figures (its benchmark was not run) returns nothing.
+    parts = [part for part in (section(r) for section in SECTIONS) if part[1]]
 
     L = []
     w = L.append

@@ -144,7 +144,7 @@ VOQ_EXPORT const char *VOQ_GetDefaultPort(void);
  *  "default" uses the VOQSerialPort variable; any other text is the serial
  *  device to open, after which the start-up sequence runs (a few seconds).
  *  @return the new headset, to be freed with VOQ_Headset_Delete; NULL on
- *  failure (the half-built headset is freed).  Thread: any; the calling
+ *  error (the half-built headset is freed).  Thread: any; the calling
  *  thread becomes the headset's controlling thread. */
 VOQ_EXPORT VOQ_Headset VOQ_Headset_New(const char *portName);
 /** Stops acquisition, disconnects and frees the headset, waiting for its
@@ -390,11 +390,11 @@ VOQ_EXPORT double VOQ_Source_GetSignal(VOQ_Source s);
 VOQ_EXPORT double VOQ_Source_GetGain(VOQ_Source s);
 /** The electrode's impedance estimate in kilo-ohms.
  *  @return the estimate (-1 while the impedance driver is off); 0.0 on
- *  failure.  Thread: the controlling thread or a callback. */
+ *  error.  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Source_GetImpedanceEEG(VOQ_Source s);
 /** The electrode's common-mode impedance estimate in kilo-ohms.
  *  @return the estimate (-1 while the impedance driver is off); 0.0 on
- *  failure.  Thread: the controlling thread or a callback. */
+ *  error.  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Source_GetImpedanceCMF(VOQ_Source s);
 /** The source's DC offset estimate.
  *  @return the offset; 0.0 on error.  Thread: the controlling thread or a
@@ -412,7 +412,7 @@ VOQ_EXPORT double VOQ_Source_GetDCOffset(VOQ_Source s);
 VOQ_EXPORT void VOQ_Headset_UseNamingScheme(VOQ_Headset h, const char *scheme);
 /** Renames the source matching `from` to `to` (NULL counts as "").
  *  @return 1 when a source was renamed, 0 when `from` matched nothing; 0 on
- *  failure.  Thread: the controlling thread. */
+ *  error.  Thread: the controlling thread. */
 VOQ_EXPORT int VOQ_Headset_RenameSource(VOQ_Headset h, const char *from, const char *to);
 /** Makes every name of the blank-separated list `aliases` (NULL counts as
  *  "") an alias of the one source that names of the list match; a list
@@ -449,7 +449,7 @@ VOQ_EXPORT void VOQ_Headset_AddChannelToMontage_FromSource(VOQ_Headset h, VOQ_So
 VOQ_EXPORT void VOQ_Headset_AddChannelToMontage_FromString(VOQ_Headset h, const char *specification, int autoSwap);
 /** Applies the ear or mastoid reference the headset has.
  *  @return the reference applied, or "" when there is none; NULL on
- *  failure.  The text stays valid until 32 further texts have been
+ *  error.  The text stays valid until 32 further texts have been
  *  returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_SetTraditionalReference(VOQ_Headset h, int autoSwap);
 /** Makes `reference` (such as "A1/2+A2/2"; NULL counts as "") the reference
@@ -598,7 +598,7 @@ VOQ_EXPORT void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s);
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_AddChannel(VOQ_ProcessingStage s, const char *name, size_t capacity);
 /** The stage this one reads.
  *  @return the borrowed stage, NULL for the first stage ("raw"); NULL on
- *  failure.  Thread: the controlling
+ *  error.  Thread: the controlling
  *  thread or a callback. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_ProcessingStage_GetInput(VOQ_ProcessingStage s);
 /** The stage's name.
@@ -736,7 +736,7 @@ VOQ_EXPORT void VOQ_Headset_StopBackgroundAcquisition(VOQ_Headset h);
  *  block has arrived for VOQ_WAIT_SILENCE_LIMIT seconds, when there are no
  *  output channels, or when the background acquisition ended with an error.
  *  @return the batch's time stamp in seconds since connection; 0.0 on
- *  failure.  Thread: the controlling thread (fails inside a callback). */
+ *  error.  Thread: the controlling thread (fails inside a callback). */
 VOQ_EXPORT double VOQ_Headset_WaitForBatch(VOQ_Headset h);
 /** Waits until at least `n` samples are buffered in every output channel;
  *  fails like VOQ_Headset_WaitForBatch.
