@@ -60,12 +60,12 @@ typedef int (*VOQ_MessageCallback)(const char *message, int level);
  * background acquisition thread while it runs) with the headset's read lock
  * held, so they must return quickly (a slow callback delays reading and the
  * buffers overflow).  They may read sources and channels and write stage
- * channels.  They must not change the montage, references, stages or buffer
- * lengths, must not send commands, must not wait or read (WaitForBatch,
- * WaitForSamples, Receive, Idle and StartBackgroundAcquisition fail when
- * called from a callback), must not connect, disconnect (both fail when
- * called from a callback) or delete the headset, and
- * must not wait for another thread that uses the same headset. */
+ * channels.  These fail with "cannot ... inside a sample or stage callback"
+ * when called from a callback: changes of the montage, references, stages
+ * (their channels included) and buffer lengths; commands; waits and reads
+ * (WaitForBatch, WaitForSamples, Receive, Idle, StartBackgroundAcquisition);
+ * connecting, disconnecting and deleting the headset.  A callback must not
+ * wait for another thread that uses the same headset either. */
 typedef void (*VOQ_SampleCallback)(VOQ_Headset headset, double sampleTime, void *userData);
 
 /* Called once per sample for each processing stage, after the montage channels
@@ -290,7 +290,13 @@ VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_GetProcessingStageByIndex(VOQ_Headset
 VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_GetProcessingStageByName(VOQ_Headset h, const char *name);
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_GetChannelByIndex(VOQ_ProcessingStage s, unsigned int index);
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_GetChannelByName(VOQ_ProcessingStage s, const char *name);
+/* Empties the stage's channel list (deleting its own channels; the "raw"
+ * stage's are the montage's and stay).  Safe while background acquisition
+ * runs (made between two samples); fails inside a sample or stage callback. */
 VOQ_EXPORT void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s);
+/* Appends a new channel with an empty buffer of `capacity` values (0: 1).
+ * Safe while background acquisition runs; fails inside a callback. NULL on
+ * error. */
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_AddChannel(VOQ_ProcessingStage s, const char *name, size_t capacity);
 VOQ_EXPORT VOQ_ProcessingStage VOQ_ProcessingStage_GetInput(VOQ_ProcessingStage s);
 VOQ_EXPORT const char *VOQ_ProcessingStage_GetName(VOQ_ProcessingStage s);
@@ -320,6 +326,32 @@ VOQ_EXPORT size_t VOQ_Headset_GetNumberOfOverflowedSamples(VOQ_Headset h);
 VOQ_EXPORT void VOQ_Headset_ConfigureBufferingController(VOQ_Headset h, double updateInterval,
     double levelSmoothing, double gainP, double gainI, double gainD);
 VOQ_EXPORT void VOQ_Headset_ConfigureBatch(VOQ_Headset h, unsigned int batchSize, double batchLatency);
+/* Calls from the caller's thread while background acquisition runs (from
+ * VOQ_Headset_StartBackgroundAcquisition until the worker has ended):
+ *
+ *   Calls                                         While the worker runs
+ *   --------------------------------------------  -------------------------------
+ *   montage and reference changes, stages and     safe: made under the headset's
+ *   their channels (AddProcessingStage,           read lock, between two samples
+ *   ReallocateStageBuffers, ProcessingStage_
+ *   ClearChannels and _AddChannel), Reallocate-
+ *   Buffers, FlushBuffers, source naming,
+ *   SetSampleCallback, SetMessageCallback
+ *   device commands                               safe: answered (the worker
+ *                                                 reads the replies, or the
+ *                                                 caller while the worker starts
+ *                                                 or stops the stream)
+ *   channel reads and counts, WaitForBatch,       safe (the worker writes each
+ *   WaitForSamples, ConfigureBatch, getters       buffer, the caller reads it)
+ *   Receive, Idle                                 safe: they wait, the worker reads
+ *   Start/StopBackgroundAcquisition, Delete       safe (Start and Delete stop the
+ *                                                 running worker and wait for it)
+ *   ProcessingStage_Write                         only into a stage that no
+ *                                                 callback writes and that is not
+ *                                                 "raw" (a buffer has one writer)
+ *   Connect, Disconnect, KillDataStream           stop the worker first (they end
+ *                                                 its stream)
+ */
 /* Starts (or restarts) the background acquisition thread; 1 on success. */
 VOQ_EXPORT int VOQ_Headset_StartBackgroundAcquisition(VOQ_Headset h);
 /* Asks the background thread to stop; returns at once. */

@@ -145,7 +145,14 @@ VOQ_Headset VOQ_Headset_New(const char* portName) {
     });
 }
 
-void VOQ_Headset_Delete(VOQ_Headset h) { FrameVoid([&] { delete H(h); }); }
+void VOQ_Headset_Delete(VOQ_Headset h) {
+    FrameVoid([&] {
+        VOQ::Headset* headset = H(h);
+        // Deleting waits for the reading thread, which a callback runs on.
+        headset->RefuseInsideCallback("delete the headset");
+        delete headset;
+    });
+}
 void VOQ_Headset_Connect(VOQ_Headset h, const char* portName) {
     FrameVoid([&] { H(h)->Connect(Text(portName), true); });
 }
@@ -386,9 +393,23 @@ VOQ_Channel VOQ_ProcessingStage_GetChannelByIndex(VOQ_ProcessingStage s, unsigne
 VOQ_Channel VOQ_ProcessingStage_GetChannelByName(VOQ_ProcessingStage s, const char* name) {
     return Frame<VOQ_Channel>(nullptr, [&] { return Handle(P(s)->GetChannelByName(Text(name), true)); });
 }
-void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s) { FrameVoid([&] { P(s)->ClearChannels(); }); }
+// A stage's channel edits go through its headset, which makes them under its
+// read lock (and refuses them inside callbacks).
+void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s) {
+    FrameVoid([&] {
+        VOQ::ProcessingStage* stage = P(s);
+        if (stage->owner)
+            stage->owner->ClearStageChannels(stage);
+        else
+            stage->ClearChannels();
+    });
+}
 VOQ_Channel VOQ_ProcessingStage_AddChannel(VOQ_ProcessingStage s, const char* name, size_t capacity) {
-    return Frame<VOQ_Channel>(nullptr, [&] { return Handle(P(s)->AddChannel(Text(name), capacity)); });
+    return Frame<VOQ_Channel>(nullptr, [&] {
+        VOQ::ProcessingStage* stage = P(s);
+        return Handle(stage->owner ? stage->owner->AddStageChannel(stage, Text(name), capacity)
+                                   : stage->AddChannel(Text(name), capacity));
+    });
 }
 VOQ_ProcessingStage VOQ_ProcessingStage_GetInput(VOQ_ProcessingStage s) {
     return Frame<VOQ_ProcessingStage>(nullptr, [&] { return Handle(P(s)->input); });

@@ -63,7 +63,15 @@ class AcquisitionThread : public Thread {
 public:
     explicit AcquisitionThread(Headset* owner) : headset(owner) {}
     void* Run() override;
+    // True while the worker is in its reading loop, where it reads the
+    // replies to everyone's commands.  Before it (its own start command) and
+    // after it (its own stop command) the worker is in a transaction of its
+    // own: a transaction of another thread then reads its reply itself.
+    bool ReadsForOthers() const { return Alive() && streaming.load(); }
     Headset* headset;
+
+private:
+    std::atomic<bool> streaming{false};
 };
 
 // Default message sink: the message and a newline on standard error.
@@ -230,6 +238,11 @@ public:
     ProcessingStage* GetProcessingStageByIndex(unsigned int index);
     unsigned int NumberOfProcessingStages() const;
     void ReallocateStageBuffers(ProcessingStage* stage, double seconds);
+    // A stage's own channel edits, made under the read lock like every other
+    // cascade change, so that a background worker never runs a stage whose
+    // channel list is half-changed.
+    void ClearStageChannels(ProcessingStage* stage);
+    Channel* AddStageChannel(ProcessingStage* stage, const std::string& channelName, uint64_t capacity);
     void ForgetCascade();
 
     // ----- Samples -----------------------------------------------------------
@@ -286,6 +299,18 @@ public:
     std::string BatteryLevel() const;
     double BatteryLevel(unsigned int index) const;
     std::string InfoString() const;
+
+    // ----- What callbacks must not do -----------------------------------------
+    // Throws "cannot <action> inside a sample or stage callback" on the
+    // thread that holds the read lock (callbacks run there): for what would
+    // wait for the reading thread itself (commands, waits, reads, connecting,
+    // disconnecting, deleting the headset).
+    void RefuseInsideCallback(const char* action) const;
+    // The same message on the thread that is running a sample or stage
+    // callback: for changes of the montage, references, cascade and buffer
+    // lengths, which the per-sample path is using.  (Packet processing itself
+    // may rebuild the sources, and with them the montage.)
+    void RefuseChangeInsideCallback(const char* action) const;
 
     // Takes the read lock unless this thread holds it already.
     class ReadLockGuard {
@@ -375,6 +400,8 @@ private:
     // Sample callback
     std::atomic<VOQ_SampleCallback> sampleCallback;
     std::atomic<void*> sampleCallbackUserData;
+    // The thread running the sample and stage callbacks, while it does.
+    std::atomic<std::thread::id> callbackThread;
 
     // Sources, montage and cascade
     std::vector<Source*> sources;
@@ -419,9 +446,7 @@ private:
     bool workerFailureReported = false;   // the worker's error was thrown once
     double spinSeconds = 0.0;             // see SpinSeconds()
     void CheckNotReadingThread() const;   // callbacks must not wait or read
-    // Throws "cannot <action> inside a sample or stage callback" on the
-    // thread that holds the read lock (callbacks run there).
-    void RefuseInsideCallback(const char* action) const;
+
     void CheckWaitPossible(uint64_t samplesNeeded) const;
     void CheckWaitProgress(double callStart);
     void Pump(double callStart);

@@ -60,6 +60,7 @@ uint64_t Headset::SamplesFor(double seconds) const {
 void Headset::ReallocateBuffers(double bufferSeconds, double impedanceSeconds) {
     uint64_t impedanceLength = SamplesFor(impedanceSeconds);
     uint64_t channelLength = std::max<uint64_t>(SamplesFor(bufferSeconds), 1);
+    RefuseChangeInsideCallback("change buffer lengths");
     // The reading thread writes these buffers: keep it out while they change.
     ReadLockGuard guard(*this);
     for (Source* source : sources)
@@ -379,16 +380,24 @@ bool Headset::StartBackgroundAcquisition() {
 
 void Headset::StopBackgroundAcquisition() { acquisitionThread.stopRequested = true; }
 
-
 void* AcquisitionThread::Run() {
     if (!headset) return nullptr;
+    // Marks the reading loop, however it is left.
+    struct StreamingScope {
+        std::atomic<bool>& flag;
+        explicit StreamingScope(std::atomic<bool>& f) : flag(f) { flag = true; }
+        ~StreamingScope() { flag = false; }
+    };
     try {
         const bool wasRunning = headset->DataAcquisitionMode() != 0;
         if (!wasRunning) headset->StartDataAcquisition();
-        while (!stopRequested.load()) {
-            if (headset->DataAcquisitionMode() == 0) break;
-            headset->TryToReadBlock();
-            Sleep(kPollPause);
+        {
+            StreamingScope scope(streaming);
+            while (!stopRequested.load()) {
+                if (headset->DataAcquisitionMode() == 0) break;
+                headset->TryToReadBlock();
+                Sleep(kPollPause);
+            }
         }
         if (!wasRunning && headset->DataAcquisitionMode() != 0) headset->StopDataAcquisition();
     } catch (const std::exception& e) {

@@ -75,12 +75,11 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
         const double deadline = PrecisionTime() + timeout;
         bool pending = true;
         do {
-            if (acquisitionThread.Alive() && !acquisitionThread.stopRequested.load() &&
-                !acquisitionThread.IsCurrentThread()) {
-                // Only the worker reads while it runs; it settles the command.
-                // A worker asked to stop may already wait for this
-                // transaction's lock to stop the stream, so then the reply is
-                // read here (block reads take turns under the read lock).
+            if (acquisitionThread.ReadsForOthers() && !acquisitionThread.IsCurrentThread()) {
+                // The worker, in its reading loop, settles the command.  Before
+                // and after that loop it may be waiting for this transaction's
+                // lock to start or stop the stream, so then the reply is read
+                // here (block reads take turns under the read lock).
                 Sleep(0.001);
             } else {
                 TryToReadBlock();

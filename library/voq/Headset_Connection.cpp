@@ -37,6 +37,7 @@ Headset::Headset(const std::string& portName)
       pendingCommand(nullptr),
       sampleCallback(nullptr),
       sampleCallbackUserData(nullptr),
+      callbackThread(std::thread::id()),
       currentAccelerometerSample(),
       nextAccelerometerSample(),
       bufferDuration(1.0),
@@ -221,14 +222,24 @@ void Headset::Disconnect() {
 }
 
 void Headset::CleanUp() {
-    Disconnect();
+    // Everything is forgotten however disconnecting ends (a dead line fails
+    // the stop command); the failure is reported afterwards.
+    std::exception_ptr disconnectFailure;
+    try {
+        Disconnect();
+    } catch (...) {
+        disconnectFailure = std::current_exception();
+    }
     ForgetSources();
     ClearAlarms();
-    // The reading thread's own queues: cleared under the read lock, which
-    // every block read holds.
-    ReadLockGuard guard(*this);
-    triggerDelayLine.Clear();
-    for (RingBuffer& queue : accelerometerQueues) queue.Clear();
+    {
+        // The reading thread's own queues: cleared under the read lock, which
+        // every block read holds.
+        ReadLockGuard guard(*this);
+        triggerDelayLine.Clear();
+        for (RingBuffer& queue : accelerometerQueues) queue.Clear();
+    }
+    if (disconnectFailure) std::rethrow_exception(disconnectFailure);
 }
 
 double Headset::SecondsSinceConnection() const { return PrecisionTime() - port.TimeOpened(); }

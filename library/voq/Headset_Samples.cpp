@@ -183,9 +183,17 @@ void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime
         if (channel->buffer.IsAllocated()) channel->buffer.Write(value);
     }
 
-    // Processing stages, then the caller's callback.  Indexing (rather than
-    // iterators) keeps a misbehaving callback that changes the cascade from
-    // sending this loop through freed memory.
+    // Processing stages, then the caller's callback.  While they run, this
+    // thread is marked as the callbacks' thread: changes of the montage and
+    // the cascade made from a callback are refused (they would pull the
+    // lists from under this loop).
+    struct CallbackScope {
+        std::atomic<std::thread::id>& marker;
+        explicit CallbackScope(std::atomic<std::thread::id>& m) : marker(m) {
+            marker.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        }
+        ~CallbackScope() { marker.store(std::thread::id(), std::memory_order_relaxed); }
+    } scope(callbackThread);
     VOQ_Headset handle = reinterpret_cast<VOQ_Headset>(this);
     for (size_t k = 0; k < cascade.size(); ++k) {
         ProcessingStage* stage = cascade[k];

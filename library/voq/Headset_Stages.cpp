@@ -13,10 +13,13 @@ bool InCascade(const std::vector<ProcessingStage*>& cascade, const ProcessingSta
     return false;
 }
 
+const char* const kChangeStages = "change the processing stages";
+
 }  // namespace
 
 ProcessingStage* Headset::AddProcessingStage(const std::string& name, VOQ_ProcessingStageCallback callback,
                                              void* paramData, ProcessingStage* input) {
+    RefuseChangeInsideCallback(kChangeStages);
     ReadLockGuard guard(*this);
     if (MatchProcessingStage(name, false))
         throw Error("cannot add ProcessingStage \"" + name + "\" because this name already exists in the cascade");
@@ -27,6 +30,7 @@ ProcessingStage* Headset::AddProcessingStage(const std::string& name, VOQ_Proces
     if (!input && !cascade.empty()) input = cascade.back();
 
     std::unique_ptr<ProcessingStage> stage(new ProcessingStage(name, callback, paramData, input));
+    stage->owner = this;
     if (input) stage->CopyChannels(input->channels);
     cascade.push_back(stage.get());
     return stage.release();
@@ -52,11 +56,24 @@ unsigned int Headset::NumberOfProcessingStages() const { return static_cast<unsi
 
 void Headset::ReallocateStageBuffers(ProcessingStage* stage, double seconds) {
     if (!stage) return;
+    RefuseChangeInsideCallback(kChangeStages);
     ReadLockGuard guard(*this);
     if (!InCascade(cascade, stage)) throw Error("cannot reallocate the buffers of a ProcessingStage of another cascade");
     const uint64_t capacity = std::max<uint64_t>(SamplesFor(seconds), 1);
     for (Channel* channel : stage->channels)
         if (channel) channel->buffer.Allocate(capacity);
+}
+
+void Headset::ClearStageChannels(ProcessingStage* stage) {
+    RefuseChangeInsideCallback(kChangeStages);
+    ReadLockGuard guard(*this);
+    stage->ClearChannels();
+}
+
+Channel* Headset::AddStageChannel(ProcessingStage* stage, const std::string& channelName, uint64_t capacity) {
+    RefuseChangeInsideCallback(kChangeStages);
+    ReadLockGuard guard(*this);
+    return stage->AddChannel(channelName, capacity);
 }
 
 void Headset::ForgetCascade() {

@@ -12,6 +12,7 @@
 namespace VOQ {
 
 class Channel;
+class Headset;
 
 class ProcessingStage {
 public:
@@ -34,6 +35,10 @@ public:
     void* paramData;
     bool borrowed;
     ProcessingStage* input;
+    // The headset whose cascade holds this stage (not owned); null for a
+    // stage made outside a headset.  The C interface changes a stage's
+    // channels through it, under its read lock.
+    Headset* owner = nullptr;
 };
 
 }  // namespace VOQ
