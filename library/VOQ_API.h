@@ -113,7 +113,11 @@ VOQ_EXPORT VOQ_Headset VOQ_Headset_New(const char *portName);
 VOQ_EXPORT void VOQ_Headset_Delete(VOQ_Headset h);
 /* Opens the port (NULL, "" or "default": VOQSerialPort) and runs start-up. */
 VOQ_EXPORT void VOQ_Headset_Connect(VOQ_Headset h, const char *portName);
-/* Stops streaming if the device streams, and closes the port. */
+/* Stops streaming if the device streams, and closes the port.  When the stop
+ * fails (the device refused it or did not answer) the error is stored and the
+ * port stays open, so that the caller can try again; when the link itself
+ * failed (the line hung up, a read or write failed) the port is closed all
+ * the same. */
 VOQ_EXPORT void VOQ_Headset_Disconnect(VOQ_Headset h);
 /* 1 when the port is open, else 0 (0 on error). */
 VOQ_EXPORT int VOQ_Headset_IsConnected(VOQ_Headset h);
@@ -358,7 +362,9 @@ VOQ_EXPORT int VOQ_Headset_StartBackgroundAcquisition(VOQ_Headset h);
 VOQ_EXPORT void VOQ_Headset_StopBackgroundAcquisition(VOQ_Headset h);
 /* Waits until the next batch is due and ready; returns its time stamp in
  * seconds since connection, then read batch-size values from every output
- * channel.  Fails instead of waiting forever: when no block has arrived for
+ * channel.  Fails instead of waiting forever: when the headset is not
+ * connected ("Cannot read from headset: serial-port connection not yet
+ * established.", checked first), when no block has arrived for
  * VOQ_WAIT_SILENCE_LIMIT seconds, when there are no output channels, or when
  * the background acquisition ended with an error.  0.0 on error. */
 VOQ_EXPORT double VOQ_Headset_WaitForBatch(VOQ_Headset h);

@@ -93,7 +93,12 @@ public:
     // ----- Connection ------------------------------------------------------
     void Init();
     void Connect(std::string portName, bool initialize);
+    // Stops the stream if the device streams, then closes the port.  A stop
+    // that fails leaves the port open (the caller may try again), unless the
+    // link itself failed (LinkError): the port is then closed all the same.
     void Disconnect();
+    // Disconnects and forgets everything learned from the device, however
+    // disconnecting ends; its failure is thrown afterwards.
     void CleanUp();
     bool IsConnected() const { return port.IsOpenOrFake(); }
     double SecondsSinceConnection() const;
@@ -119,6 +124,9 @@ public:
     // ----- Blocks ----------------------------------------------------------
     bool TryToReadBlock();
     int ReadBlock();
+    // Throws "Cannot read from headset: ..." unless the port is open (or fed
+    // with fake data): the first check of every reading call.
+    void CheckReadable() const;
     // Dispatches one packet of `available` bytes (its length byte may claim
     // more); returns its length byte.
     int DecodePacket(const uint8_t* packet, size_t available, double receptionTime);
@@ -262,7 +270,8 @@ public:
     void ConfigureBatch(unsigned int batchSize, double batchLatency);
     bool RebaseBufferingController(double rate, bool resetUpdates);
     // The waits never wait forever.  They throw an Error instead of waiting
-    // when there are no output channels, when the samples asked for cannot fit
+    // when the headset is not connected (checked first, like every reading
+    // call: Receive and Idle too), when there are no output channels, when the samples asked for cannot fit
     // in the output buffers, when the sampling rate or batch size is unknown
     // or 0 (WaitForBatch), when the background worker has ended by an error
     // (its message, reported once), and when no block has arrived for
@@ -386,6 +395,7 @@ private:
     // gives back for resynchronisation, and the block it found.  Read under
     // the read lock only.
     std::deque<uint8_t> pendingInput;
+    void ClosePort();                   // under the read lock
     size_t ReceiveInput(uint8_t* buffer, size_t count, double timeout);
     void UnreadInput(const uint8_t* bytes, size_t count);
     bool FillPendingInput(size_t count, bool& quiet);

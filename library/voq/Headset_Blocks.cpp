@@ -63,8 +63,12 @@ bool Headset::TryToReadBlock() {
     }
 }
 
-int Headset::ReadBlock() {
+void Headset::CheckReadable() const {
     if (!port.IsOpenOrFake()) throw Error("Cannot read from headset: serial-port connection not yet established.");
+}
+
+int Headset::ReadBlock() {
+    CheckReadable();
 
     size_t got = ReceiveInput(blockBuffer, kBlockHeaderSize, kBlockTimeout);
     if (got == 0) return 0;

@@ -205,6 +205,7 @@ void Headset::DiscardDownTo(uint64_t keep) {
 }
 
 double Headset::WaitForBatch() {
+    CheckReadable();
     const double callStart = PrecisionTime();
     const double R = samplingRate;
     if (!(R > 0.0)) throw Error("cannot wait for a batch: the sampling rate is not known");
@@ -319,6 +320,7 @@ double Headset::WaitForBatch() {
 }
 
 uint64_t Headset::WaitForSamples(uint64_t n) {
+    CheckReadable();
     const double callStart = PrecisionTime();
     CheckWaitPossible(n);
     CheckWaitProgress(callStart);
@@ -337,6 +339,7 @@ void Headset::WasteSamples(uint64_t n) {
 // Reading in the caller's thread
 
 void Headset::Receive(double duration, double idleTime) {
+    CheckReadable();
     CheckNotReadingThread();
     const double t0 = SecondsSinceConnection();
     if (dataAcquisitionMode == 0) StartDataAcquisition();
@@ -358,6 +361,7 @@ void Headset::Receive(double duration, double idleTime) {
 }
 
 void Headset::Idle(double seconds) {
+    CheckReadable();
     CheckNotReadingThread();
     const double t0 = PrecisionTime();
     if (seconds < 0) {

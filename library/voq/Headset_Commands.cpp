@@ -66,7 +66,11 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
             ReadLockGuard guard(*this);
             written = port.Send(bytes.data(), bytes.size());
         }
-        if (written < 0) throw Error("Write to serial port failed with errno " + std::to_string(-written));
+        if (written < 0) {
+            const std::string failure = "Write to serial port failed with errno " + std::to_string(-written);
+            if (SerialPort::LinkFailed(-written)) throw LinkError(failure);
+            throw Error(failure);
+        }
         if (size_t(written) < bytes.size())
             throw Error("Could not send complete command (sent " + std::to_string(written) + " of " +
                         std::to_string(bytes.size()) + " bytes)");

@@ -192,11 +192,10 @@ void Headset::Connect(std::string portName, bool initialize) {
 }
 
 void Headset::Disconnect() {
-    // The port is closed however stopping the stream ends: a headset that
-    // has gone away must not keep its port open.  A failure to stop the
-    // stream is still reported, after the port is closed.
+    // A failed stop leaves the port open, so that the caller can try again
+    // (the device refused, or did not answer on a live line), unless the link
+    // itself failed: a device that has gone away must not keep its port.
     RefuseInsideCallback("disconnect");
-    std::exception_ptr stopFailure;
     if (!port.FakeData()) {
         if (!port.IsOpen()) return;
         if (dataAcquisitionMode != 0) {
@@ -208,17 +207,20 @@ void Headset::Disconnect() {
                     double end = PrecisionTime() + 0.1;
                     while (PrecisionTime() < end && dataAcquisitionMode == 1) TryToReadBlock();
                 }
-            } catch (...) {
-                stopFailure = std::current_exception();
+            } catch (const LinkError&) {
+                ClosePort();
+                throw;
             }
         }
     }
-    if (port.IsOpen()) {
-        ReadLockGuard guard(*this);
-        port.Close();
-        pendingInput.clear();
-    }
-    if (stopFailure) std::rethrow_exception(stopFailure);
+    ClosePort();
+}
+
+void Headset::ClosePort() {
+    if (!port.IsOpen()) return;
+    ReadLockGuard guard(*this);
+    port.Close();
+    pendingInput.clear();
 }
 
 void Headset::CleanUp() {
