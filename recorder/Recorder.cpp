@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "EdfSegment.h"
-#include "Words.h"
 #include "voq/Protocol.h"
+#include "voq/Text.h"
 
 namespace voqrec {
 
@@ -105,7 +105,7 @@ void Recorder::Describe() {
         VOQ_ProcessingStage last = VOQ_Headset_GetProcessingStageByIndex(headset_, stages - 1);
         count = VOQ_ProcessingStage_GetNumberOfChannels(last);
     }
-    const std::vector<std::string> sourceNames = Words(Text(VOQ_Headset_GetSourceNames(headset_, 0x1FF)));
+    const std::vector<std::string> sourceNames = Split(Text(VOQ_Headset_GetSourceNames(headset_, 0x1FF)));
     const int filterMode = VOQ_Headset_GetFilterMode(headset_);
     const std::string model = Text(VOQ_Headset_GetHardwareModel(headset_));
     const unsigned serial = VOQ_Headset_GetSerialNumber(headset_);

@@ -358,7 +358,7 @@ private:
     std::string slaveFirmwareRevision;
 
     // Calibration memory
-    std::array<uint8_t, 128> calibrationMemory;
+    std::array<uint8_t, CalibrationLayout::kImageSize> calibrationMemory;
     std::set<int> calibrationPagesReceived;
     int calibrationLayoutVersion;
     SourceID::Code cmfLocation;

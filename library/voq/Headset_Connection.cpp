@@ -200,8 +200,7 @@ void Headset::Disconnect() {
         if (!port.IsOpen()) return;
         if (dataAcquisitionMode != 0) {
             try {
-                const uint8_t stop[2] = {1, 0};
-                Command command(CommandDestination::Master, CommandFamily::DataAcquisitionMode, stop, sizeof stop);
+                Command command = StopStreamCommand();
                 Send(command, kReplyTimeout, kAttempts);
                 for (int wait = 0; wait < 5 && dataAcquisitionMode == 1; ++wait) {
                     double end = PrecisionTime() + 0.1;

@@ -14,7 +14,6 @@ namespace VOQ {
 namespace {
 
 const double kTwoPi = 6.283185307179586;
-const size_t kExtendedSubtypeOffset = 6;
 
 // "data packet  12 arrived timestamped   1.234567", into `text`.
 const char* ArrivalText(char (&text)[96], int sequence, double packetTime) {
@@ -48,11 +47,11 @@ void Headset::ProcessData(const uint8_t* packet, size_t length, double reception
 
 void Headset::ProcessExtendedData(const uint8_t* packet, size_t length, double receptionTime, double packetTime) {
     (void)receptionTime;
-    if (length <= kExtendedSubtypeOffset) {
+    if (length <= ExtendedDataHeaderStruct::kSubtypeOffset) {
         if (WillShow(2)) Message(2, "malformed extended data packet");
         return;
     }
-    const int subtype = packet[kExtendedSubtypeOffset];
+    const int subtype = packet[ExtendedDataHeaderStruct::kSubtypeOffset];
     if (subtype != ExtendedDataSubtype::AccelerometerData) {
         if (WillShow(3))
             Message(3, "Ignoring class-4 extended data packet of subtype 0x" + HexString(subtype, 2, true) + " (" +
@@ -66,11 +65,15 @@ void Headset::ProcessExtendedData(const uint8_t* packet, size_t length, double r
     }
     if (length > expected && WillShow(3)) Message(3, "extraneous bytes in accelerometer data packet");
 
-    HandleAccelerometerSample(packetTime, ReadS16LE(packet + 8), ReadS16LE(packet + 10), ReadS16LE(packet + 12));
-    HandleAccelerometerSample(packetTime + ReadS16LE(packet + 14) / kTicksPerSecond, ReadS16LE(packet + 16),
-                              ReadS16LE(packet + 18), ReadS16LE(packet + 20));
-    HandleAccelerometerSample(packetTime + ReadS16LE(packet + 22) / kTicksPerSecond, ReadS16LE(packet + 24),
-                              ReadS16LE(packet + 26), ReadS16LE(packet + 28));
+    // x, y and z of one sample, `offset` seconds after the packet's stamp.
+    auto sample = [&](double offset, size_t values) {
+        HandleAccelerometerSample(packetTime + offset, ReadS16LE(packet + values), ReadS16LE(packet + values + 2),
+                                  ReadS16LE(packet + values + 4));
+    };
+    using namespace AccelerometerLayout;
+    sample(0.0, kFirstValues);
+    sample(ReadS16LE(packet + kSecondOffset) / kTicksPerSecond, kSecondValues);
+    sample(ReadS16LE(packet + kThirdOffset) / kTicksPerSecond, kThirdValues);
 }
 
 void Headset::HandleAccelerometerSample(double time, double x, double y, double z) {

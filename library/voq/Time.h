@@ -2,6 +2,7 @@
 #ifndef VOQ_TIME_H
 #define VOQ_TIME_H
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -17,14 +18,20 @@ void Sleep(double seconds);
 // Waits with microsecond resolution.
 void SleepSeconds(double seconds);
 
-// The headset's clock record on the wire: local civil time, one byte each.
+// The headset's clock record on the wire: local civil time, one byte each,
+// in this order (in every block, and twice in the answer to a clock query).
 struct RealTimeClockStruct {
+    static const size_t kWireSize = 6;
     uint8_t month;   // 1..12
     uint8_t day;     // 1..31
     uint8_t year;    // years since 2000
     uint8_t hour;
     uint8_t minute;
     uint8_t second;
+    // Reads the six bytes at `p`.
+    static RealTimeClockStruct Decode(const uint8_t* p) {
+        return RealTimeClockStruct{p[0], p[1], p[2], p[3], p[4], p[5]};
+    }
 };
 
 // One reading of the headset's clock as calendar time.

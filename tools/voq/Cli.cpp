@@ -9,6 +9,7 @@
 #include "Simulator.h"
 #include "Tool.h"
 #include "VOQ_API.h"
+#include "voq/Text.h"
 
 namespace voqtool {
 
@@ -265,7 +266,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
     o.common.colour = colour == "always" ? ColourMode::Always
                     : colour == "never"  ? ColourMode::Never
                                          : ColourMode::Auto;
-    for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    format = Lower(format);
     o.stream.format = format == "csv" ? StreamFormat::Csv
                     : format == "tsv" ? StreamFormat::Tsv
                     : format == "live" ? StreamFormat::Live

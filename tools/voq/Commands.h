@@ -20,9 +20,6 @@ int RunStream(const Options& options, Session& session);
 int RunRecord(const Options& options, Session& session);
 int RunSim(const Options& options);
 
-// Splits at blanks, dropping empty items.
-std::vector<std::string> Words(const std::string& text);
-
 // A text block that is redrawn in place on a terminal, or printed again
 // below the previous one elsewhere.
 class LiveBlock {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 
 #include "Interrupt.h"
 #include "Simulator.h"
+#include "voq/Text.h"
 
 namespace voqtool {
 
@@ -38,11 +38,6 @@ int OnLibraryMessage(const char* message, int level) {
     std::lock_guard<std::mutex> lock(gMessages.mutex);
     if (gMessages.messages.size() < 10000) gMessages.messages.emplace_back(std::move(text), level);
     return level;
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
 }
 
 std::string SecondsText(double s) { return Format("%g s", s); }

@@ -10,11 +10,8 @@
 #include "Interrupt.h"
 #include "Session.h"
 #include "Tool.h"
-#include "Words.h"
 
 namespace voqtool {
-
-std::vector<std::string> Words(const std::string& text) { return voqrec::Words(text); }
 
 void LiveBlock::Show(const std::vector<std::string>& lines) {
     std::string text;
