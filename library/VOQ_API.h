@@ -158,7 +158,8 @@ VOQ_EXPORT void VOQ_Headset_Delete(VOQ_Headset h);
  *  Failures (no such device, no answer, start-up refused) are stored as the
  *  error.  Thread: the controlling thread (fails inside a callback). */
 VOQ_EXPORT void VOQ_Headset_Connect(VOQ_Headset h, const char *portName);
-/** Stops streaming if the device streams, and closes the port.  When the stop
+/** Stops background acquisition (waiting for its worker), stops streaming if
+ *  the device streams, and closes the port.  When the stop
  *  fails (the device refused it or did not answer) the error is stored and
  *  the port stays open, so that the caller can try again; when the link
  *  itself failed (the line hung up, a read or write failed) the error is
@@ -755,8 +756,9 @@ VOQ_EXPORT void VOQ_Headset_ConfigureBatch(VOQ_Headset h, unsigned int batchSize
  *   ProcessingStage_Write                         only into a stage that no
  *                                                 callback writes and that is not
  *                                                 "raw" (a buffer has one writer)
- *   Connect, Disconnect, KillDataStream           stop the worker first (they end
- *                                                 its stream)
+ *   Connect, Disconnect                           safe: they stop the worker and
+ *                                                 wait for it first
+ *   KillDataStream                                ends the worker's stream
  */
 /** Starts (or restarts) the background acquisition thread, which then reads
  *  the port and runs the callbacks.

@@ -93,7 +93,8 @@ public:
     // ----- Connection ------------------------------------------------------
     void Init();
     void Connect(std::string portName, bool initialize);
-    // Stops the stream if the device streams, then closes the port.  A stop
+    // Stops the background worker and waits for it, stops the stream if the
+    // device streams, then closes the port.  A stop
     // that fails leaves the port open (the caller may try again), unless the
     // link itself failed (LinkError): the port is then closed all the same.
     void Disconnect();

@@ -168,6 +168,8 @@ void Headset::Init() {
 
 void Headset::Connect(std::string portName, bool initialize) {
     RefuseInsideCallback("connect");
+    // A worker must not read a port that changes under it.
+    acquisitionThread.StopAndWait();
     {
         // The port changes only under the read lock, so that no block read
         // ever sees it half-closed.
@@ -196,6 +198,9 @@ void Headset::Disconnect() {
     // (the device refused, or did not answer on a live line), unless the link
     // itself failed: a device that has gone away must not keep its port.
     RefuseInsideCallback("disconnect");
+    // The worker ends first (stopping the stream it started): it must not
+    // use a port that closes under it.
+    acquisitionThread.StopAndWait();
     if (!port.FakeData()) {
         if (!port.IsOpen()) return;
         if (dataAcquisitionMode != 0) {
