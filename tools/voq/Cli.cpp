@@ -184,12 +184,21 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
                      "Measure the electrode impedances first and note them at the start of the file");
     record->add_flag("--overwrite", o.record.overwrite, "Replace existing files of that name");
 
+    CLI::App* lsl = app.add_subcommand(
+        "lsl", "Stream the montage channels and the trigger on the Lab Streaming Layer until Ctrl-C: "
+               "\"VOQ <serial number>\" (EEG) and \"VOQ <serial number> markers\" (trigger, alarm "
+               "and link markers)");
+    lsl->callback([&o] { o.command = Command::Lsl; });
+    AddMontageOptions(lsl, o.lsl.montage);
+    lsl->add_option("--seconds", o.lsl.seconds, "Stop after this many seconds (default: Ctrl-C)")
+        ->check(CLI::NonNegativeNumber);
+
     CLI::App* sim = app.add_subcommand(
         "sim", "Run a simulated headset on a pseudo-terminal until Ctrl-C; prints its path");
     sim->callback([&o] { o.command = Command::Sim; });
     AddSimOptions(sim, o.sim, "", "Simulated headset");
 
-    for (CLI::App* sub : {info, imp, stream, record, sim}) sub->fallthrough();
+    for (CLI::App* sub : {info, imp, stream, record, lsl, sim}) sub->fallthrough();
 
     ParseResult result;
     std::ostringstream out, err;
@@ -214,7 +223,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
             std::vector<std::string> rest = app.remaining();
             result.err = rest.empty() ? std::string("a command is required")
                                       : "unknown command \"" + rest.front() + "\"";
-            result.err += ": info, impedance, stream, record or sim";
+            result.err += ": info, impedance, stream, record, lsl or sim";
         }
         return result;
     }

@@ -18,6 +18,7 @@ int RunInfo(const Options& options, Session& session);
 int RunImpedance(const Options& options, Session& session);
 int RunStream(const Options& options, Session& session);
 int RunRecord(const Options& options, Session& session);
+int RunLsl(const Options& options, Session& session);
 int RunSim(const Options& options);
 
 // Splits at blanks, dropping empty items.
@@ -34,6 +35,22 @@ private:
     std::FILE* out_;
     bool inPlace_;
     size_t shown_ = 0;
+};
+
+// One status line on standard error, redrawn in place (shown only when
+// asked, normally on a terminal); other text is printed after Clear().
+class StatusLine {
+public:
+    explicit StatusLine(bool shown) : shown_(shown) {}
+    void Show(const std::string& line);
+    // Clears the line so that other text can be printed.
+    void Clear();
+    // Leaves the last state on its own line.
+    void Finish();
+
+private:
+    bool shown_;
+    bool drawn_ = false;
 };
 
 }  // namespace voqtool

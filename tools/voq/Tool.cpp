@@ -33,6 +33,26 @@ void LiveBlock::Show(const std::vector<std::string>& lines) {
     shown_ = lines.size();
 }
 
+void StatusLine::Show(const std::string& line) {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void StatusLine::Clear() {
+    if (!drawn_) return;
+    std::fputs("\r\x1b[K", stderr);
+    drawn_ = false;
+}
+
+void StatusLine::Finish() {
+    if (!drawn_) return;
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+}
+
 int Main(int argc, char** argv) {
     // Name the system's time zone explicitly when TZ is unset (the same zone
     // the C library would use) and read it once, before any thread starts.
@@ -69,6 +89,7 @@ int Main(int argc, char** argv) {
         case Command::Impedance: code = RunImpedance(options, session); break;
         case Command::Stream: code = RunStream(options, session); break;
         case Command::Record: code = RunRecord(options, session); break;
+        case Command::Lsl: code = RunLsl(options, session); break;
         case Command::Sim: code = RunSim(options); break;
         case Command::None: code = kExitUsage; break;
         }

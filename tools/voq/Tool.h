@@ -91,7 +91,12 @@ struct RecordOptions {
     bool overwrite = false;
 };
 
-enum class Command { None, Info, Impedance, Stream, Record, Sim };
+struct LslOptions {
+    MontageOptions montage;
+    double seconds = -1.0;     // negative: until Ctrl-C
+};
+
+enum class Command { None, Info, Impedance, Stream, Record, Lsl, Sim };
 
 struct Options {
     Command command = Command::None;
@@ -99,6 +104,7 @@ struct Options {
     ImpedanceOptions impedance;
     StreamOptions stream;
     RecordOptions record;
+    LslOptions lsl;
     SimOptions sim;            // options of `voq sim`
 };
 
