@@ -245,11 +245,14 @@ def test_callback_exception_is_raised_by_the_next_wait(headset):
 
 def test_library_messages_go_to_logging(headset, caplog):
     caplog.set_level(logging.DEBUG, logger="voq")
+    assert headset.verbosity == 1  # as the voq tool: level 1 only unless asked
+    headset.change_leds(3)
+    assert not [record for record in caplog.records if record.name == "voq"]
     headset.verbosity = 3
     try:
         headset.change_leds(3)
     finally:
-        headset.verbosity = 2
+        headset.verbosity = 1
     records = [record for record in caplog.records if record.name == "voq"]
     assert records
     assert any(record.voq_level == 3 and record.levelno == logging.INFO for record in records)

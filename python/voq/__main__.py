@@ -32,7 +32,7 @@ def _parser() -> argparse.ArgumentParser:
     common.add_argument("--reference", default="",
                         help='reference, e.g. "A1/2+A2/2" ("FACTORY": the factory reference)')
     common.add_argument("--verbosity", type=int, default=None,
-                        help="library message level to show (1 to 7)")
+                        help="library message level to show (1 to 7; default 1)")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     commands.add_parser("info", parents=[common], help="print the information string")
@@ -97,7 +97,7 @@ def _plot(headset: Headset, arguments: argparse.Namespace) -> int:
 
 def main(argv: Optional[List[str]] = None) -> int:
     arguments = _parser().parse_args(argv)
-    logging.basicConfig(level=logging.INFO if arguments.verbosity else logging.WARNING,
+    logging.basicConfig(level=logging.DEBUG if arguments.verbosity else logging.WARNING,
                         format="voq: %(message)s")
     command = {"info": _info, "impedance": _impedance, "plot": _plot}[arguments.command]
     try:

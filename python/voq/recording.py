@@ -17,7 +17,6 @@ build as the VOQ library, which it uses through the same process.
 from __future__ import annotations
 
 import ctypes
-import logging
 import os
 from pathlib import Path
 from typing import Any, Callable, Dict, List, Optional
@@ -126,20 +125,16 @@ def _call(rec: ctypes.CDLL, function: Callable[..., Any], *args: Any,
     return result
 
 
-class _ViolationCounter(logging.Handler):
-    """Counts the library's "Real-time violation" reports, which the recorder
-    annotates."""
+class _ViolationCounter:
+    """Counts the library's "Real-time violation" reports (level 2, issued
+    whatever the headset shows), which the recorder annotates."""
 
     def __init__(self) -> None:
-        super().__init__(logging.WARNING)
         self.count = 0
 
-    def emit(self, record: logging.LogRecord) -> None:
-        try:
-            if "Real-time violation" in record.getMessage():
-                self.count += 1
-        except Exception:
-            pass
+    def __call__(self, level: int, text: str) -> None:
+        if "Real-time violation" in text:
+            self.count += 1
 
 
 def record(headset: Any, path: str, seconds: Optional[float], *, segment_minutes: float = 0.0,
@@ -156,9 +151,8 @@ def record(headset: Any, path: str, seconds: Optional[float], *, segment_minutes
     handle = _call(rec, rec.VOQRec_Open, headset._h(), os.fsencode(os.fspath(path)),
                    float(segment_minutes) * 60.0, flags, failed=lambda r: not r)
     counter = _ViolationCounter()
-    logger = getattr(headset, "_logger", None)
-    if logger is not None:
-        logger.addHandler(counter)
+    listeners = headset._messages.listeners
+    listeners.append(counter)
     files: List[str] = []
     try:
         _call(rec, rec.VOQRec_Start, handle, -1.0 if seconds is None else float(seconds),
@@ -175,8 +169,7 @@ def record(headset: Any, path: str, seconds: Optional[float], *, segment_minutes
                 break
         _call(rec, rec.VOQRec_Close, handle, failed=lambda r: r != 1)
     finally:
-        if logger is not None:
-            logger.removeHandler(counter)
+        listeners.remove(counter)
         # Closes the file(s) if an error or KeyboardInterrupt left them open:
         # what was recorded stays complete and readable.
         with _core.LOCK:
