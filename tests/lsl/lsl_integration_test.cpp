@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -190,6 +191,71 @@ TEST(LslOutlet, AnInletInAnotherProcessGetsTheMetadataEverySampleAndTheTriggerMa
     }
     EXPECT_EQ(markers, triggers);
     EXPECT_TRUE(alarm);
+}
+
+bool HasLines(const std::string& text, const std::string& lines) { return Contains(text, lines); }
+
+// The voq tool as a user runs it: two headsets at once, each with its own
+// pair of streams, and one outlet killed and started again, which the inlet
+// that kept running picks up by its source_id.
+TEST(VoqLsl, TwoHeadsetsAtOnceAndAnOutletRestartedUnderARunningInlet) {
+    voqsim::Simulator a(Device::Configure(4100002)), b(Device::Configure(4100003));
+    const std::string pathA = a.Start(), pathB = b.Start();
+    auto named = [](const std::string& serial) {
+        return [serial](const std::string& out, const std::string&) {
+            return HasLines(out, "VOQ " + serial + "\nVOQ " + serial + " markers\n");
+        };
+    };
+    const std::vector<std::string> lslA{"--port", pathA, "lsl", "--montage", "Fz Cz O1"};
+    auto voqA = std::make_unique<ToolProcess>(lslA);
+    ToolProcess voqB({"--port", pathB, "lsl"});
+    ASSERT_TRUE(voqA->WaitFor(named("4100002"), 30.0)) << voqA->Err();
+    ASSERT_TRUE(voqB.WaitFor(named("4100003"), 30.0)) << voqB.Err();
+
+    const auto ready = [](const std::string& out, const std::string&) { return Contains(out, "ready\n"); };
+    ToolProcess inletA(VOQ_LSL_INLET_PATH, {"VOQ-4100002", "--seconds", "10"});
+    ToolProcess inletB(VOQ_LSL_INLET_PATH, {"VOQ-4100003", "--seconds", "3"});
+    ASSERT_TRUE(inletA.WaitFor(ready, 20.0)) << inletA.Err();
+    ASSERT_TRUE(inletB.WaitFor(ready, 20.0)) << inletB.Err();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+
+    voqA->Signal(SIGKILL);
+    voqA->Finish(10.0);
+    voqA = std::make_unique<ToolProcess>(lslA);
+    ASSERT_TRUE(voqA->WaitFor(named("4100002"), 30.0)) << voqA->Err();
+
+    const ToolResult receivedA = inletA.Finish(30.0), receivedB = inletB.Finish(30.0);
+    voqA->Signal(SIGINT);
+    voqB.Signal(SIGINT);
+    const ToolResult endA = voqA->Finish(20.0), endB = voqB.Finish(20.0);
+    EXPECT_EQ(endA.exitCode, 0) << endA.err;
+    EXPECT_EQ(endB.exitCode, 0) << endB.err;
+    EXPECT_TRUE(Contains(endB.err, "voq: a consumer connected")) << endB.err;
+    EXPECT_TRUE(Contains(endB.err, "voq: pushed ")) << endB.err;
+
+    const Received ra = Parse(receivedA.out), rb = Parse(receivedB.out);
+    EXPECT_EQ(ra.stream, (std::vector<std::string>{"VOQ 4100002", "EEG", "4", "600", "VOQ-4100002"}));
+    EXPECT_EQ(rb.stream, (std::vector<std::string>{"VOQ 4100003", "EEG", "28", "600", "VOQ-4100003"}));
+    ASSERT_EQ(ra.channels.size(), 4u);
+    EXPECT_EQ(ra.channels[3][0], "TRG");   // the trigger joins a montage without it
+    EXPECT_GT(rb.stamps.size(), 600u);
+
+    // Samples before and after the restart's gap, in order, at the period
+    // within each run.
+    ASSERT_GT(ra.stamps.size(), 600u);
+    size_t gaps = 0, after = 0;
+    for (size_t j = 1; j < ra.stamps.size(); ++j) {
+        const double step = ra.stamps[j] - ra.stamps[j - 1];
+        ASSERT_GT(step, 0.0) << "sample " << j;
+        if (step > 0.5) {
+            ++gaps;
+            after = ra.stamps.size() - j;
+        } else {
+            ASSERT_LT(step, 1.5 / kRate) << "sample " << j;
+        }
+    }
+    EXPECT_EQ(gaps, 1u);
+    EXPECT_GT(after, 300u);
 }
 
 }  // namespace
