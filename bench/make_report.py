@@ -110,6 +110,7 @@ def main():
               for rate in (300, 600)}
     drift = [kv(f) for f in sorted(glob.glob(os.path.join(results, "drift_*.txt")))]
     st = kv(os.path.join(results, "startup.txt"))
+    lsl = [kv(f) for f in sorted(glob.glob(os.path.join(results, "lsl_*.txt")))]
 
     def smed(rate, key):
         return med([num(d, key) for d in stream[rate]])
@@ -126,6 +127,12 @@ def main():
 
     def verdict(ok):
         return "met" if ok else "**not met**"
+
+    if lsl:
+        lsl_cpu = med([num(d, "cpu_share") for d in lsl])
+        block = num(lsl[0], "block_period_ms")
+        lsl_med = med([num(d, "age_median_ms") for d in lsl]) - block
+        lsl_p99 = med([num(d, "age_p99_ms") for d in lsl]) - block
 
     L = []
     w = L.append
@@ -172,6 +179,12 @@ def main():
       f"≤ 0.02% | {fmt(rate_err, 4)}% | {verdict(abs(rate_err) <= 0.02)} |")
     w(f"| 6 | Start-up, VOQ_Headset_New to a ready headset (median) | the 2-s battery wait, no other avoidable "
       f"wait | {fmt(startup, 3)} s | {verdict(startup < 2.1)} |")
+    if lsl:
+        w(f"| 7 | `voq lsl` at 600 samples/s: CPU of the whole process besides the final spin (there is none) | "
+          f"≤ 3% of one core | {pct(lsl_cpu)} | {verdict(lsl_cpu <= 0.03)} |")
+        w(f"| 7 | Age of the newest sample when the inlet receives it, beyond the {fmt(block, 0)}-ms block period: "
+          f"median | ≤ 10 ms | {fmt(lsl_med, 1)} ms | {verdict(lsl_med <= 10)} |")
+        w(f"| 7 | The same: 99th percentile | ≤ 25 ms | {fmt(lsl_p99, 1)} ms | {verdict(lsl_p99 <= 25)} |")
     w("")
 
     # ---- 1
@@ -349,6 +362,31 @@ def main():
       "has nothing stale to send, because the port is read as soon as bytes arrive.")
     w("")
 
+    # ---- 7
+    if lsl:
+        w("## 7. LSL outlet")
+        w("")
+        w("`voq --port PATH lsl` streams the factory montage (28 channels) of a `voq-sim` process at 600 samples/s; "
+          "the tests' inlet (`voq-lsl-inlet`, a C program linked to the same liblsl) reads it in a third process, "
+          "every exchange on the loopback interface (the tests' configuration).  The tool's CPU time is its "
+          "whole process, every thread (the outlet loop, the acquisition worker, liblsl's threads), from "
+          "`/proc`, over the time the inlet is connected after 3 s of warm-up.  The outlet does not use the "
+          "batch wait: it waits for samples with `VOQ_Headset_WaitForSamples` and sleeps between the "
+          "headset's blocks, so there is no final spin to leave out.  The age of a sample is the inlet's "
+          "`lsl_local_clock()` when a pull returns minus the time stamp of the newest sample it received; the "
+          f"simulated headset sends a block every {fmt(block, 0)} ms, and the time stamp of a block's newest "
+          "sample is when that sample was taken, so a block's age includes its own period.  "
+          f"{len(lsl)} runs, medians in the table above.")
+        w("")
+        w("| Run | Whole process | Samples | Pulls | Age: median | 99th percentile | Maximum | Machine busy | "
+          "Load average |")
+        w("|---|---|---|---|---|---|---|---|---|")
+        for i, d in enumerate(lsl, 1):
+            w(f"| {i} | {pct(num(d, 'cpu_share'))} | {d['samples']} | {d['chunks']} | "
+              f"{fmt(num(d, 'age_median_ms'), 1)} ms | {fmt(num(d, 'age_p99_ms'), 1)} ms | "
+              f"{fmt(num(d, 'age_max_ms'), 1)} ms | {pct(num(d, 'machine_busy_share'), 0)} | {d['load_average']} |")
+        w("")
+
     # ---- notes
     w("## What was changed for these figures")
     w("")
@@ -371,7 +409,7 @@ def main():
     w("## Methods in short")
     w("")
     w("- `bench/bench_ingest`: Google Benchmark (`BM_Ingest`, `BM_Floor`), `--allocations`, `--callgrind=ingest|floor`.")
-    w("- `bench/bench_live stream|drift|startup`: the live measurements (key=value output).")
+    w("- `bench/bench_live stream|drift|startup|lsl`: the live measurements (key=value output).")
     w("- `scripts/bench`: builds, runs everything and writes this file; `VOQ_BENCH_QUICK=1` for a short trial run.")
     w("- The smoke test `bench.smoke` (labels `bench`, `quick`) only checks that the benchmarks build and run.")
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include "PendingSampleTimes.h"
 #include "voq/Protocol.h"
@@ -18,6 +19,16 @@ namespace {
 // that does not keep up, before it drops the oldest.
 const int kMaxBufferedSeconds = 60;
 const int kStopSeconds = 12;   // the worker's stop command may be resent for ~10 s
+// Pacing: samples seen within this time of a block's first ones belong to
+// the same block; the outlet looks again this long before the next block is
+// due, and sleeps no longer than the longest sleep at once.
+const double kSameBlock = 0.004;
+const double kLookEarly = 0.004;
+const double kLongestSleep = 0.050;
+
+double Seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 // Takes the library's stored error; throws it, prefixed with `what`.
 void CheckLibrary(const std::string& what) {
@@ -36,7 +47,7 @@ void Append(lsl_xml_ptr parent, const char* name, const std::string& value) {
 
 std::string Millimetres(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
+    std::snprintf(text, sizeof text, "%.2f", std::fabs(value) < 0.005 ? 0.0 : value);   // no "-0.00"
     return text;
 }
 
@@ -168,15 +179,35 @@ bool Outlet::Step() {
     if (closed_) return false;
     if (!started_) throw LslError("the LSL outlet has not started");
     if (targetSamples_ >= 0 && stats_.samplesPushed >= static_cast<uint64_t>(targetSamples_)) return false;
+    SleepUntilNextBlockIsNear();
     VOQ_ClearError();
     size_t waiting = VOQ_Headset_WaitForSamples(headset_, 1);
     CheckLibrary("no samples from the headset");
+    NoteArrival();
     if (targetSamples_ >= 0)
         waiting = static_cast<size_t>(
             std::min<uint64_t>(waiting, static_cast<uint64_t>(targetSamples_) - stats_.samplesPushed));
     PushSamples(waiting);
     PollHeadset();
     return targetSamples_ < 0 || stats_.samplesPushed < static_cast<uint64_t>(targetSamples_);
+}
+
+void Outlet::SleepUntilNextBlockIsNear() {
+    if (!(blockInterval_ > 0.0) || burstStart_ < 0.0) return;
+    const double wait = std::min(burstStart_ + blockInterval_ - kLookEarly - Seconds(), kLongestSleep);
+    if (wait > 0.0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+}
+
+void Outlet::NoteArrival() {
+    const double now = Seconds();
+    if (burstStart_ >= 0.0 && now - burstStart_ < kSameBlock) return;
+    if (burstStart_ >= 0.0) {
+        const double interval = now - burstStart_;
+        // A long pause (a stalled link) teaches nothing about the interval.
+        if (interval < kLongestSleep)
+            blockInterval_ = blockInterval_ > 0.0 ? 0.9 * blockInterval_ + 0.1 * interval : interval;
+    }
+    burstStart_ = now;
 }
 
 void Outlet::PushSamples(size_t count) {

@@ -24,8 +24,12 @@
 // inlet finds a restarted outlet again.
 //
 // Samples go out as soon as the library has them: each Step() waits until
-// at least one sample is buffered (VOQ_Headset_WaitForSamples), then pushes
-// every buffered sample as one chunk.  Acquisition: if the headset is not
+// at least one sample is buffered (VOQ_Headset_WaitForSamples, which looks
+// every millisecond), then pushes every buffered sample as one chunk.  The
+// headset sends its samples in blocks at a steady interval, so after a
+// chunk the outlet sleeps until a few milliseconds before the next block is
+// due (learnt from the blocks' arrivals) instead of looking for it every
+// millisecond; a block that comes earlier waits at most until then.  Acquisition: if the headset is not
 // acquiring, Start() starts background acquisition (which starts the data
 // stream) and Close() stops it again.  The montage must not change while the
 // outlet is open.  Everything runs on the caller's thread, through the
@@ -104,6 +108,8 @@ public:
 
 private:
     void Open();
+    void SleepUntilNextBlockIsNear();
+    void NoteArrival();
     void PushSamples(size_t count);
     void PollHeadset();
     void StopAcquisition();
@@ -120,6 +126,8 @@ private:
     int64_t targetSamples_ = -1;
     long long trigger_ = 0;           // the trigger value of the last sample pushed
     uint64_t overflowBase_ = 0;
+    double burstStart_ = -1.0;        // when the samples of the last block were first seen
+    double blockInterval_ = 0.0;      // smoothed time between blocks, 0 while unknown
     std::vector<float> chunk_;        // samples x channels
     std::vector<double> stamps_;
     std::vector<double> triggers_;
