@@ -3,13 +3,11 @@
 // or --seconds; the headset is stopped on the way out.
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "Commands.h"
 #include "Format.h"
-#include "Interrupt.h"
 #include "Session.h"
 #ifdef VOQ_HAVE_LSL
 #include "Outlet.h"
@@ -72,26 +70,15 @@ int RunLsl(const Options& options, Session& session) {
     bool consumers = false;
     try {
         outlet->Start(o.seconds);
-        auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-        for (;;) {
-            if (Interrupted()) {
-                interrupted = true;
-                break;
-            }
-            const bool more = outlet->Step();
-            const auto now = std::chrono::steady_clock::now();
-            if (!more || now - lastShown >= std::chrono::milliseconds(250)) {
-                lastShown = now;
+        interrupted = StepUntilDone(
+            session, status, [&] { return outlet->Step(); },
+            [&] {
                 const bool connected = outlet->HasConsumers();
-                status.Clear();
-                session.DrainMessages();
                 if (connected != consumers && !quiet)
                     std::fprintf(stderr, "voq: %s\n", connected ? "a consumer connected" : "no consumer connected");
                 consumers = connected;
                 status.Show(StatusText(*outlet, consumers, o.seconds));
-            }
-            if (!more) break;
-        }
+            });
         outlet->Close();
     } catch (const voqlsl::LslError& e) {
         status.Finish();

@@ -5,13 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "Commands.h"
 #include "Format.h"
-#include "Interrupt.h"
 #include "Recorder.h"
 #include "Session.h"
 
@@ -93,27 +91,18 @@ int RunRecord(const Options& options, Session& session) {
                 line += " " + z.electrode + " " + ImpedanceText(z.kOhm);
             std::fprintf(stderr, "%s\n", line.c_str());
         }
-        auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-        for (;;) {
-            if (Interrupted()) {
-                interrupted = true;
-                break;
-            }
-            const bool more = recorder->Step();
-            const unsigned long violations = session.Reports().realTimeViolations;
-            if (violations > violationsSeen) {
-                recorder->NoteRealTimeViolations(violations - violationsSeen);
-                violationsSeen = violations;
-            }
-            const auto now = std::chrono::steady_clock::now();
-            if (!more || now - lastShown >= std::chrono::milliseconds(250)) {
-                lastShown = now;
-                progress.Clear();
-                session.DrainMessages();
-                progress.Show(ProgressText(*recorder, session.Reports()));
-            }
-            if (!more) break;
-        }
+        interrupted = StepUntilDone(
+            session, progress,
+            [&] {
+                const bool more = recorder->Step();
+                const unsigned long violations = session.Reports().realTimeViolations;
+                if (violations > violationsSeen) {
+                    recorder->NoteRealTimeViolations(violations - violationsSeen);
+                    violationsSeen = violations;
+                }
+                return more;
+            },
+            [&] { progress.Show(ProgressText(*recorder, session.Reports())); });
         recorder->Close();
     } catch (const voqrec::RecorderError& e) {
         progress.Finish();

@@ -4,6 +4,7 @@
 #define VOQ_TOOL_COMMANDS_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,13 @@ private:
     bool shown_;
     bool drawn_ = false;
 };
+
+// Calls `step` until it returns false or Ctrl-C comes.  After the last step,
+// and at most every 250 ms before, clears `status`, prints the library's
+// queued messages and calls `show` (which redraws the status).  Returns true
+// when Ctrl-C ended it.
+bool StepUntilDone(Session& session, StatusLine& status, const std::function<bool()>& step,
+                   const std::function<void()>& show);
 
 }  // namespace voqtool
 

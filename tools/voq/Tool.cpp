@@ -1,6 +1,7 @@
 // The `voq` program: parsing, dispatch and error reports.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -51,6 +52,23 @@ void StatusLine::Finish() {
     std::fputs("\n", stderr);
     std::fflush(stderr);
     drawn_ = false;
+}
+
+bool StepUntilDone(Session& session, StatusLine& status, const std::function<bool()>& step,
+                   const std::function<void()>& show) {
+    auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    for (;;) {
+        if (Interrupted()) return true;
+        const bool more = step();
+        const auto now = std::chrono::steady_clock::now();
+        if (!more || now - lastShown >= std::chrono::milliseconds(250)) {
+            lastShown = now;
+            status.Clear();
+            session.DrainMessages();
+            show();
+        }
+        if (!more) return false;
+    }
 }
 
 int Main(int argc, char** argv) {
