@@ -8,8 +8,9 @@
  * Stops after N samples (default: no limit) or S seconds of pulling
  * (default 30).  The inlet recovers a lost stream: an outlet that comes back
  * with the same source_id is picked up again.  It refuses to run without
- * LSLAPICFG naming a configuration file, so that it never looks for streams
- * beyond the configuration the tests give it (the loopback interface).
+ * LSLAPICFG naming a readable configuration file, so that it never looks for
+ * streams beyond the configuration the tests give it (the loopback
+ * interface).
  *
  * Output, one item a line (time stamps %.17g, values %.9g: exact):
  *   stream NAME|TYPE|CHANNELS|RATE|SOURCE_ID
@@ -30,6 +31,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <lsl_c.h>
 
@@ -117,9 +119,11 @@ int main(int argc, char **argv) {
         fprintf(stderr, "usage: voq-lsl-inlet SOURCE_ID [--samples N] [--seconds S] [--values] [--latency]\n");
         return 2;
     }
+    /* liblsl falls back to its defaults (every interface) when the file
+       named is missing. */
     const char *config = getenv("LSLAPICFG");
-    if (!config || !*config) {
-        fprintf(stderr, "voq-lsl-inlet: LSLAPICFG must name the configuration file (the tests' loopback one)\n");
+    if (!config || !*config || access(config, R_OK) != 0) {
+        fprintf(stderr, "voq-lsl-inlet: LSLAPICFG must name a readable configuration file (the tests' loopback one)\n");
         return 2;
     }
 
