@@ -531,6 +531,7 @@ int StartupMode(int argc, char** argv) {
 
 // ---------------------------------------------------------------------------
 
+#ifdef VOQ_TOOL_PROGRAM
 int LslMode(int argc, char** argv) {
     const int rate = int(Number(argc, argv, "rate", 600));
     const double seconds = Number(argc, argv, "seconds", 20);
@@ -569,6 +570,7 @@ int LslMode(int argc, char** argv) {
     std::printf("load_average=%s\nmachine_busy_share=%.4f\n", load.c_str(), BusyShare(machine0, machine1));
     return samples > 0 ? 0 : 1;
 }
+#endif
 
 int main(int argc, char** argv) {
     if (argc < 2) {
