@@ -161,7 +161,11 @@ void Simulator::Device::Handle(CommandRecord& r, double now) {
             a.resize(smallest > 0 ? std::min(a.size(), smallest - 1) : 0);
             if (smallest <= 1) a.clear();
         }
-        QueueResponse(species, r.family, r.identifier, a, now);
+        // An acquisition-mode answer sets the host's trigger delay.
+        const int delay = r.family == kAcquisition && a.size() >= SmallestAnswer(kAcquisition, 0)
+                              ? HostTriggerDelay(a[1], int(Get16(&a[2])))
+                              : -1;
+        QueueResponse(species, r.family, r.identifier, a, now, delay);
     }
     AfterAnswer(r, now);
 }

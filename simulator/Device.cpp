@@ -32,6 +32,16 @@ void Validate(const Config& c) {
     if (!(c.batteryPeriodSeconds > 0.0)) throw std::invalid_argument("battery period must be positive");
     if (!(c.driftPpm > -500000.0 && c.driftPpm < 500000.0))
         throw std::invalid_argument("drift must be within +-500000 ppm");
+    if (!(c.jitterMilliseconds >= 0.0 && c.jitterMilliseconds <= 10000.0))
+        throw std::invalid_argument("jitter must be 0 to 10000 ms");
+    double back = 0.0;   // when the link is back from the drop before
+    for (const LinkDrop& d : c.drops) {
+        if (!(d.atSeconds >= 0.0) || !(d.seconds > 0.0))
+            throw std::invalid_argument("a link drop needs AT >= 0 and SECONDS > 0");
+        if (d.atSeconds < back)
+            throw std::invalid_argument("link drops come in order, each after the link is back from the one before");
+        back = d.atSeconds + d.seconds;
+    }
 }
 
 Image ImageOf(const Config& c) {
@@ -96,6 +106,7 @@ void Simulator::Device::StartAcquisition(double now) {
     stats.runs = runs + 1;
     stream.Start(now, state.samplingRate, state.accelerometerRate, config.seed, slots);
     nextBlockHost = now + config.blockIntervalSeconds;
+    if (firstAcquisitionHost < 0.0) firstAcquisitionHost = now;
 }
 
 void Simulator::Device::StopAcquisition() {
@@ -138,6 +149,13 @@ void Simulator::Device::ApplyConfig(const Config& newConfig, double now) {
     if (newConfig.samplingRate != old.samplingRate || newConfig.filterMode != old.filterMode)
         SetRate(newConfig.samplingRate, newConfig.filterMode, now);
     if (newConfig.accelerometerRate != old.accelerometerRate) SetAccelerometerRate(newConfig.accelerometerRate);
+    framer.SetJitter(newConfig.jitterMilliseconds * 1e-3);
+    if (running && newConfig.truthPath != old.truthPath) truth.Open(newConfig.truthPath);
+    if (newConfig.linkPath != old.linkPath) {
+        if (running) link.Withdraw();
+        link.SetLinkPath(newConfig.linkPath);
+        if (running) link.Publish();
+    }
 }
 
 SignalInputs Simulator::Device::Inputs() const {

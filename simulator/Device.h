@@ -7,9 +7,10 @@
 //                          answering (named codes in Wire.h)
 //   Stream.*               the device clock, the sample clock and the
 //                          packets of each sample (signals in SignalModel.*)
-//   Framing.*              blocks and block faults
+//   Framing.*, Truth.*     blocks, block faults and jitter; the trigger truth file
 //   Device.cpp             the device's state changes and configuration
-//   Service.cpp            the device thread's loop, delivery and link loss
+//   Service.cpp            the device thread's loop, delivery, link loss and
+//                          the drop schedule
 //   Simulator.cpp          the public interface
 //
 // Every member is guarded by `mutex`; the device thread holds it except
@@ -22,6 +23,7 @@
 #include "SignalModel.h"
 #include "Simulator.h"
 #include "Stream.h"
+#include "Truth.h"
 #include "Wire.h"
 
 #include <chrono>
@@ -64,6 +66,12 @@ struct Simulator::Device {
     Link link;
     Stream stream;
     Framer framer;
+    TriggerTruth truth;
+
+    // The drop schedule, from the host's first start of acquisition.
+    double firstAcquisitionHost = -1.0;
+    size_t nextDrop = 0;
+    bool droppedOnSchedule = false;
 
     double nextBlockHost = 0.0;
     double nextBatteryHost = -1.0;
@@ -139,6 +147,8 @@ struct Simulator::Device {
     void HostClosed();
     void LoseLinkLocked(bool hangUp);
     void RestoreLinkLocked();
+    void FollowDropSchedule(double now);
+    double NextDropEvent() const;
 };
 
 }  // namespace voqsim

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <limits>
 
 #include <poll.h>
 #include <unistd.h>
@@ -71,6 +73,7 @@ void Simulator::Device::Deliver(const Block& block) {
         ++stats.dataPacketsSent;
     }
     stats.accelerometerPacketsSent += block.accelerometerPackets;
+    truth.Observe(block, EpochSeconds(), ReportedSensorCount() == 7);
 }
 
 void Simulator::Device::DiscardPackets() {
@@ -109,13 +112,17 @@ void Simulator::Device::LoseLinkLocked(bool hangUp) {
     DiscardUndelivered();
     input.clear();
     if (hangUp && link.IsOpen()) {
+        link.Withdraw();
         link.Close();
         changed.notify_all();
     }
 }
 
 void Simulator::Device::RestoreLinkLocked() {
-    if (!link.IsOpen()) link.Open();
+    if (!link.IsOpen()) {
+        link.Open();
+        link.Publish();
+    }
     state.linkUp = true;
     state.poweredOn = true;
     state.hostOpenCount = 0;
@@ -127,10 +134,12 @@ void Simulator::Device::RestoreLinkLocked() {
 
 void Simulator::Device::Service(double now) {
     if (hangUpRequested) {
+        link.Withdraw();
         link.Close();
         hangUpRequested = false;
         changed.notify_all();
     }
+    FollowDropSchedule(now);
     link.Watch().Take([this](bool opened) {
         if (opened) {
             if (state.hostOpenCount++ == 0) HostOpened();
@@ -165,7 +174,33 @@ double Simulator::Device::NextDeadline(double now) const {
     if (nextBatteryHost >= 0.0) deadline = std::min(deadline, nextBatteryHost);
     if (!input.empty()) deadline = std::min(deadline, inputSince + kHoldOffSeconds + 0.001);
     deadline = std::min(deadline, framer.NextRelease());
+    deadline = std::min(deadline, NextDropEvent());
     return deadline;
+}
+
+// ---- the drop schedule ----
+
+double Simulator::Device::NextDropEvent() const {
+    if (firstAcquisitionHost < 0.0 || nextDrop >= config.drops.size())
+        return std::numeric_limits<double>::infinity();
+    const LinkDrop& d = config.drops[nextDrop];
+    return firstAcquisitionHost + d.atSeconds + (droppedOnSchedule ? d.seconds : 0.0);
+}
+
+void Simulator::Device::FollowDropSchedule(double now) {
+    if (now < NextDropEvent()) return;
+    if (!droppedOnSchedule) {
+        LoseLinkLocked(true);
+        droppedOnSchedule = true;
+        return;
+    }
+    try {
+        RestoreLinkLocked();
+    } catch (const std::exception&) {
+        return;   // no pseudo-terminal to be had now: tried again at the next pass
+    }
+    droppedOnSchedule = false;
+    ++nextDrop;
 }
 
 void Simulator::Device::Run() {

@@ -18,6 +18,7 @@ Simulator::Simulator(Config config) : device_(new Device) {
     device_->LoadImageLocked(ImageOf(device_->config));
     device_->stream.SetDrift(device_->config.driftPpm, 0.0);
     device_->framer.Restart(device_->config.seed);
+    device_->framer.SetJitter(device_->config.jitterMilliseconds * 1e-3);
 }
 
 Simulator::~Simulator() { Stop(); }
@@ -30,8 +31,13 @@ std::string Simulator::Start() {
     if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("pipe failed: ") + strerror(errno));
     try {
+        d.truth.Open(d.config.truthPath);
         d.link.Open();
+        d.link.SetLinkPath(d.config.linkPath);
+        d.link.Publish();
     } catch (...) {
+        d.link.Close();
+        d.truth.Close();
         close(wake[0]);
         close(wake[1]);
         throw;
@@ -45,6 +51,9 @@ std::string Simulator::Start() {
     d.stats = StreamStats();
     d.framer.Restart(d.config.seed);
     d.ResetDevice(0.0);
+    d.firstAcquisitionHost = -1.0;
+    d.nextDrop = 0;
+    d.droppedOnSchedule = false;
     d.running = true;
     d.thread = std::thread([&d] { d.Run(); });
     return d.link.Path();
@@ -61,7 +70,9 @@ void Simulator::Stop() {
     }
     d.thread.join();
     std::lock_guard<std::mutex> lock(d.mutex);
+    d.link.Withdraw();
     d.link.Close();
+    d.truth.Close();
     close(d.wakeRead);
     close(d.wakeWrite);
     d.wakeRead = d.wakeWrite = -1;
