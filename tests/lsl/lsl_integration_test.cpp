@@ -199,8 +199,10 @@ bool HasLines(const std::string& text, const std::string& lines) { return Contai
 // pair of streams, and one outlet killed and started again, which the inlet
 // that kept running picks up by its source_id.
 TEST(VoqLsl, TwoHeadsetsAtOnceAndAnOutletRestartedUnderARunningInlet) {
-    voqsim::Simulator a(Device::Configure(4100002)), b(Device::Configure(4100003));
-    const std::string pathA = a.Start(), pathB = b.Start();
+    // Headset A in this process, so that it outlives the voq killed; headset
+    // B simulated inside its voq.
+    voqsim::Simulator a(Device::Configure(4100002));
+    const std::string pathA = a.Start();
     auto named = [](const std::string& serial) {
         return [serial](const std::string& out, const std::string&) {
             return HasLines(out, "VOQ " + serial + "\nVOQ " + serial + " markers\n");
@@ -208,7 +210,7 @@ TEST(VoqLsl, TwoHeadsetsAtOnceAndAnOutletRestartedUnderARunningInlet) {
     };
     const std::vector<std::string> lslA{"--port", pathA, "lsl", "--montage", "Fz Cz O1"};
     auto voqA = std::make_unique<ToolProcess>(lslA);
-    ToolProcess voqB({"--port", pathB, "lsl"});
+    ToolProcess voqB({"--simulate", "--sim-serial", "4100003", "--sim-rate", "600", "lsl"});
     ASSERT_TRUE(voqA->WaitFor(named("4100002"), 30.0)) << voqA->Err();
     ASSERT_TRUE(voqB.WaitFor(named("4100003"), 30.0)) << voqB.Err();
 
