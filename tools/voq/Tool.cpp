@@ -108,6 +108,7 @@ int Main(int argc, char** argv) {
         case Command::Stream: code = RunStream(options, session); break;
         case Command::Record: code = RunRecord(options, session); break;
         case Command::Lsl: code = RunLsl(options, session); break;
+        case Command::View: code = RunView(options, session); break;
         case Command::Sim: code = RunSim(options); break;
         case Command::None: code = kExitUsage; break;
         }

@@ -96,12 +96,20 @@ struct RecordOptions {
     bool overwrite = false;
 };
 
+struct ViewOptions {
+    MontageOptions montage;
+    std::string http = "127.0.0.1:8765";   // HOST:PORT to serve the page on
+    double seconds = -1.0;     // negative: until Ctrl-C
+    double goodKOhm = 20.0;    // contact marks, as for `voq impedance`
+    double fairKOhm = 50.0;
+};
+
 struct LslOptions {
     MontageOptions montage;
     double seconds = -1.0;     // negative: until Ctrl-C
 };
 
-enum class Command { None, Info, Impedance, Stream, Record, Lsl, Sim };
+enum class Command { None, Info, Impedance, Stream, Record, View, Lsl, Sim };
 
 struct Options {
     Command command = Command::None;
@@ -109,6 +117,7 @@ struct Options {
     ImpedanceOptions impedance;
     StreamOptions stream;
     RecordOptions record;
+    ViewOptions view;
     LslOptions lsl;
     SimOptions sim;            // options of `voq sim`
 };
