@@ -77,7 +77,8 @@ VOQREC_EXPORT int VOQRec_Start(VOQRec_Recording r, double seconds);
  *  then closed; what was written before stays readable).  Thread: the
  *  headset's controlling thread. */
 VOQREC_EXPORT int VOQRec_Step(VOQRec_Recording r);
-/** Adds an annotation at the next sample (at most 40 characters are kept).
+/** Adds an annotation at the next sample (at most 40 characters are kept,
+ *  control characters become blanks).
  *  @return 1 on success; 0 on error.  Thread: the headset's controlling
  *  thread. */
 VOQREC_EXPORT int VOQRec_Annotate(VOQRec_Recording r, const char *text);
@@ -95,6 +96,31 @@ VOQREC_EXPORT int VOQRec_Close(VOQRec_Recording r);
  *  NULL does nothing.  Never fails.  Thread: the headset's controlling
  *  thread. */
 VOQREC_EXPORT void VOQRec_Delete(VOQRec_Recording r);
+
+/* Repairing a file whose recording was cut short (a crash, a kill, a power
+ * cut).  Beside every recording file, its events file (path_events.tsv for
+ * path.bdf, with the sidecar path_events.json) gets a row for each of the
+ * file's annotations as soon as it is known, while the file itself gets its
+ * annotations and its length only when it is closed. */
+
+/** Whether the file at `path` needs VOQRec_Repair.
+ *  @return 1 when its header says its length is unknown or its size
+ *  disagrees with the header; 0 when it was closed properly; -1 on error
+ *  (it cannot be read, is not an EDF or BDF file, or `path` is NULL;
+ *  VOQRec_Error tells why).  Thread: any. */
+VOQREC_EXPORT int VOQRec_NeedsRepair(const char *path);
+/** Repairs the file at `path`: keeps its complete data records, sets its
+ *  record count and writes the rows of its events file into its
+ *  annotations, so that any reader opens an ordinary BDF+/EDF+ file with all
+ *  its events.  The repaired file is written beside it and renamed over it
+ *  once complete.
+ *  @return a one-line report ("repaired ..." or "... was closed properly:
+ *  nothing to repair", in which case nothing is changed), valid until the
+ *  next VOQRec_Repair on the same thread; NULL on error, with nothing
+ *  changed (not an EDF or BDF file, a truncated header, no complete data
+ *  record, an events file that does not belong to it, a NULL `path`;
+ *  VOQRec_Error tells why).  Thread: any; one repair of a file at a time. */
+VOQREC_EXPORT const char *VOQRec_Repair(const char *path);
 
 /** The sampling rate recorded, in samples per second.
  *  @return the rate; -1.0 on error.  Thread: the thread using the

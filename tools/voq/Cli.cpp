@@ -228,6 +228,14 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
                      "Measure the electrode impedances first and note them at the start of the file");
     record->add_flag("--overwrite", o.record.overwrite, "Replace existing files of that name");
 
+    CLI::App* repair = app.add_subcommand(
+        "repair", "Make recordings cut short by a crash whole again: keep their complete data records and "
+                  "write the events of their events files (OUT_events.tsv) into them");
+    repair->callback([&o] { o.command = Command::Repair; });
+    repair->add_option("files", o.repair.files, "The recording files: OUT.bdf or OUT.edf")
+        ->required()
+        ->type_name("FILE");
+
     CLI::App* view = app.add_subcommand(
         "view", "Serve a live view of the headset to a web browser: traces, triggers, state, and the "
                 "electrodes' contact on /impedance");
@@ -261,7 +269,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
     sim->callback([&o] { o.command = Command::Sim; });
     AddSimOptions(sim, o.sim, "", "Simulated headset");
 
-    for (CLI::App* sub : {info, imp, stream, record, view, lsl, sim}) sub->fallthrough();
+    for (CLI::App* sub : {info, imp, stream, record, repair, view, lsl, sim}) sub->fallthrough();
 
     ParseResult result;
     std::ostringstream out, err;
@@ -286,7 +294,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
             std::vector<std::string> rest = app.remaining();
             result.err = rest.empty() ? std::string("a command is required")
                                       : "unknown command \"" + rest.front() + "\"";
-            result.err += ": info, impedance, stream, record, view, lsl or sim";
+            result.err += ": info, impedance, stream, record, repair, view, lsl or sim";
         }
         return result;
     }

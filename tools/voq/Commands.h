@@ -20,6 +20,7 @@ int RunInfo(const Options& options, Session& session);
 int RunImpedance(const Options& options, Session& session);
 int RunStream(const Options& options, Session& session);
 int RunRecord(const Options& options, Session& session);
+int RunRepair(const Options& options);
 int RunView(const Options& options, Session& session);
 int RunLsl(const Options& options, Session& session);
 int RunSim(const Options& options);

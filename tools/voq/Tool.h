@@ -96,6 +96,10 @@ struct RecordOptions {
     bool overwrite = false;
 };
 
+struct RepairOptions {
+    std::vector<std::string> files;
+};
+
 struct ViewOptions {
     MontageOptions montage;
     std::string http = "127.0.0.1:8765";   // HOST:PORT to serve the page on
@@ -109,7 +113,7 @@ struct LslOptions {
     double seconds = -1.0;     // negative: until Ctrl-C
 };
 
-enum class Command { None, Info, Impedance, Stream, Record, View, Lsl, Sim };
+enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Lsl, Sim };
 
 struct Options {
     Command command = Command::None;
@@ -117,6 +121,7 @@ struct Options {
     ImpedanceOptions impedance;
     StreamOptions stream;
     RecordOptions record;
+    RepairOptions repair;
     ViewOptions view;
     LslOptions lsl;
     SimOptions sim;            // options of `voq sim`
