@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <thread>
 
-#include "PendingSampleTimes.h"
 #include "voq/Protocol.h"
 
 namespace voqlsl {
@@ -225,8 +224,9 @@ void Outlet::PushSamples(size_t count) {
         }
     }
     // The host times of the samples just read, oldest first.
-    VOQ_Headset_GetSampleTimes(headset_, stamps_.data(), static_cast<unsigned>(count));
-    CheckLibrary("cannot read the samples");
+    const unsigned known = VOQ_Headset_GetSampleTimes(headset_, stamps_.data(), static_cast<unsigned>(count));
+    CheckLibrary("cannot read the samples' times");
+    if (known < count) FillEarlierStamps(count, known);
     if (lsl_push_chunk_ftnp(samples_, chunk_.data(), static_cast<unsigned long>(count * n), stamps_.data(), 1) != 0)
         throw LslError("cannot push samples to the LSL stream " + description_.name + ": " + LslFailure());
     stats_.samplesPushed += count;
@@ -240,6 +240,17 @@ void Outlet::PushSamples(size_t count) {
         }
         trigger_ = value;
     }
+}
+
+void Outlet::FillEarlierStamps(size_t count, size_t known) {
+    // The library keeps the times of as many samples as the buffers hold;
+    // should it know fewer, the earlier samples lie a period apart before
+    // the first it knows (or before now, when it knows none).
+    const size_t missing = count - known;
+    std::copy_backward(stamps_.begin(), stamps_.begin() + static_cast<long>(known),
+                       stamps_.begin() + static_cast<long>(count));
+    const double first = known > 0 ? stamps_[missing] : VOQ_HostClock() + 1.0 / description_.rate;
+    for (size_t j = 0; j < missing; ++j) stamps_[j] = first - double(missing - j) / description_.rate;
 }
 
 void Outlet::PollHeadset() {

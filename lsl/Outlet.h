@@ -111,6 +111,7 @@ private:
     void SleepUntilNextBlockIsNear();
     void NoteArrival();
     void PushSamples(size_t count);
+    void FillEarlierStamps(size_t count, size_t known);
     void PollHeadset();
     void StopAcquisition();
     void Release();
