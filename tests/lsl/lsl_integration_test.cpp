@@ -120,7 +120,7 @@ TEST(LslOutlet, AnInletInAnotherProcessGetsTheMetadataEverySampleAndTheTriggerMa
         ASSERT_TRUE(inlet.WaitFor([](const std::string& out, const std::string&) { return Contains(out, "ready\n"); },
                                   20.0))
             << inlet.Err();
-        for (int i = 0; i < 500 && !outlet.HasConsumers(); ++i) VOQ_Sleep(0.01);
+        for (int i = 0; i < 1500 && !outlet.HasConsumers(); ++i) VOQ_Sleep(0.01);
         ASSERT_TRUE(outlet.HasConsumers());
 
         for (unsigned i = 0; i < VOQ_Headset_GetNumberOfChannels(h); ++i)

@@ -38,9 +38,10 @@ class PythonLsl(unittest.TestCase):
                     line = inlet.stdout.readline()
                     self.assertTrue(line, "the inlet ended before it was ready")
                     lines.append(line)
-                deadline = time.monotonic() + 5
+                deadline = time.monotonic() + 15
                 while not outlet.has_consumers and time.monotonic() < deadline:
                     time.sleep(0.01)
+                self.assertTrue(outlet.has_consumers)
                 outlet.start(2.0)
                 while outlet.step():
                     pass
