@@ -133,6 +133,7 @@ StreamDescription DescribeHeadset(VOQ_Headset headset) {
     d.model = Text(VOQ_Headset_GetHardwareModel(headset));
     const std::string revision = Text(VOQ_Headset_GetHardwareRevision(headset));
     d.reference = Text(VOQ_Headset_GetReferenceString(headset));
+    d.filtering = Text(VOQ_Headset_GetPrefiltering(headset));
     const std::string factoryReference = Text(VOQ_Headset_GetFactoryReferenceString(headset));
     const std::vector<std::string> axes = voqrec::Words(Text(VOQ_Headset_GetSourceNames(headset, 0x03)));
     const unsigned count = VOQ_Headset_GetNumberOfChannels(headset);

@@ -42,6 +42,7 @@ struct StreamDescription {
     std::string markersSourceId;   // "VOQ-<serial number>-markers"
     std::string model;             // hardware model and revision
     std::string reference;         // the headset's reference, e.g. "A1/2+A2/2"
+    std::string filtering;         // the filter stages, e.g. "HP:1Hz LP:40Hz"; empty: none
     double rate = 0.0;             // samples per second
     std::vector<ChannelDescription> channels;   // the output channels, in order
     int triggerChannel = -1;       // index of the plain trigger channel, -1: none

@@ -117,6 +117,7 @@ void Outlet::Open() {
     Append(reference, "label", d.reference);
     Append(reference, "subtracted", "Yes");
     Append(reference, "common_average", "No");
+    if (!d.filtering.empty()) Append(desc, "filtering", d.filtering);
     if (positions) {
         lsl_xml_ptr cap = lsl_append_child(desc, "cap");
         Append(cap, "labelscheme", "10-20");

@@ -15,6 +15,9 @@ namespace {
 
 const int64_t kFixedBytes = 256;
 const int64_t kMaxSignals = 4096;
+// Far above any real file's, and small enough that a record count of eight
+// digits times it stays a 64-bit number.
+const int64_t kMaxRecordBytes = int64_t(1) << 31;
 
 std::string Trimmed(const char* text, size_t width) {
     std::string field(text, width);
@@ -98,6 +101,7 @@ std::string ReadEdfHeader(int fd, EdfHeader& header) {
         s.bytes = s.samples * bytesPerSample;
         h.recordBytes += s.bytes;
         h.signals.push_back(s);
+        if (h.recordBytes > kMaxRecordBytes) return "its data records are implausibly large";
     }
     header = h;
     return "";

@@ -49,6 +49,7 @@ int RunLsl(const Options& options, Session& session) {
 
     session.Connect();
     session.ChooseMontageWithTrigger(o.montage);
+    session.AddFilter(o.filter);
     std::unique_ptr<voqlsl::Outlet> outlet;
     try {
         outlet = std::make_unique<voqlsl::Outlet>(session.Headset());

@@ -94,6 +94,7 @@ int RunRecord(const Options& options, Session& session) {
 
     session.Connect();
     session.ChooseMontageWithTrigger(o.montage);
+    session.AddFilter(o.filter);
     VOQ_Headset h = session.Headset();
 
     voqrec::RecordingOptions recording;
