@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,10 +176,15 @@ EdfSegment::~EdfSegment() {
     if (watch_ >= 0) close(watch_);
 }
 
-void EdfSegment::SetStart(std::time_t start) {
+void EdfSegment::SetStart(double start) {
     if (handle_ < 0) return;
+    // Whole seconds in the header's date and time, the rest in 100-ns units
+    // in the first time-keeping annotation (EDFlib writes it there).
+    const double floored = std::floor(start);
+    const std::time_t whole = static_cast<std::time_t>(floored);
+    const int subsecond = std::min(9999999, static_cast<int>(std::llround((start - floored) * 1e7)));
     std::tm local;
-    if (localtime_r(&start, &local) == nullptr)
+    if (!std::isfinite(start) || localtime_r(&whole, &local) == nullptr)
         throw RecorderError("cannot prepare " + path_ + ": the start time is not a calendar time");
     header_.start = start;
     const int year = local.tm_year + 1900;
@@ -188,6 +194,8 @@ void EdfSegment::SetStart(std::time_t start) {
     if (edf_set_startdatetime(handle_, year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                               local.tm_sec) != 0)
         throw RecorderError("cannot prepare " + path_ + ": EDFlib refused the start date and time");
+    if (edf_set_subsecond_starttime(handle_, subsecond) != 0)
+        throw RecorderError("cannot prepare " + path_ + ": EDFlib refused the start time's fraction of a second");
 }
 
 void EdfSegment::WriteRecord(const double* values) {

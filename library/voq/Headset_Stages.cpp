@@ -29,7 +29,9 @@ ProcessingStage* Headset::AddProcessingStage(const std::string& name, VOQ_Proces
     std::unique_ptr<ProcessingStage> stage(new ProcessingStage(name, callback, paramData, input));
     if (input) stage->CopyChannels(input->channels);
     cascade.push_back(stage.get());
-    return stage.release();
+    ProcessingStage* added = stage.release();
+    FitSampleTimes();
+    return added;
 }
 
 ProcessingStage* Headset::MatchProcessingStage(const std::string& name, bool mustMatch) {
@@ -57,6 +59,7 @@ void Headset::ReallocateStageBuffers(ProcessingStage* stage, double seconds) {
     const uint64_t capacity = std::max<uint64_t>(SamplesFor(seconds), 1);
     for (Channel* channel : stage->channels)
         if (channel) channel->buffer.Allocate(capacity);
+    FitSampleTimes();
 }
 
 void Headset::ForgetCascade() {
