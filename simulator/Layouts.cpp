@@ -1,6 +1,7 @@
 // Built-in calibration images, image files, and how the device reads its own
 // wiring from an image.
 #include "Simulator.h"
+#include "Wire.h"
 
 #include <voq/Protocol.h>
 
@@ -15,11 +16,6 @@
 namespace voqsim {
 
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // A small spread of gain corrections, the same for every build.
 int16_t GainCorrection(int slot) { return int16_t((slot * 7919 + 13) % 301 - 150); }

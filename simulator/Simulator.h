@@ -128,6 +128,15 @@
 //     code byte 0x33); when the last host closes the port the device stops
 //     acquisition, the impedance driver and the battery monitor and discards
 //     what it had not yet delivered.
+//   - Link loss: LoseLink(true), or the drop schedule (Config::drops), closes
+//     the pseudo-terminal: a real hang-up, the host's reads and writes fail
+//     at once.  RestoreLink(), or the schedule, brings the device back on a
+//     new pseudo-terminal, powered on as after a reconnection.  A host that
+//     opens Config::linkPath instead of the device path finds the device
+//     again there.
+//   - Time-stamp proofs: Config::jitterMilliseconds holds blocks back at
+//     random, never out of order; Config::truthPath names a file that gets
+//     the measurement time of every trigger onset the host will see.
 //
 // Thread safety: every public method may be called from any thread at any
 // time; configuration and faults take effect at once.
@@ -196,6 +205,13 @@ std::vector<Slot> DescribeSlots(const Image& image);
 // ---------------------------------------------------------------------------
 // Configuration
 
+// A loss of the link on the drop schedule: a hang-up `atSeconds` after the
+// host first started acquisition, and the device back `seconds` later.
+struct LinkDrop {
+    double atSeconds = 0.0;
+    double seconds = 0.0;
+};
+
 struct Config {
     int samplingRate = 300;              // 300 or 600 (power-on setting)
     int filterMode = 1;                  // 0 or 1
@@ -247,6 +263,41 @@ struct Config {
 
     uint64_t seed = 1;
     double blockIntervalSeconds = 0.02;
+
+    // Link jitter: each block is held back by a random delay of 0 to this
+    // many milliseconds before it is written, never overtaking an earlier
+    // one, so that blocks arrive in bursts as over a radio link.  0 to 10000.
+    double jitterMilliseconds = 0.0;
+    // The trigger truth file ("" for none): for every trigger onset the host
+    // will see, a line "VALUE SECONDS" is appended and flushed at once
+    // (format "%d %.6f").  VALUE is the value the host's trigger channel
+    // changes to; SECONDS is the time on the host's monotonic clock
+    // (CLOCK_MONOTONIC, the clock of std::chrono::steady_clock) at which the
+    // device measured the sample where the host's trigger channel changes.
+    // The device measures sample n of a run at t0 + n / (rate x (1 + driftPpm
+    // x 1e-6)), t0 the host time of the start command (piecewise, when the
+    // rate or drift changes during the run), and never sends a sample before
+    // it is measured.  The host shows each data packet's trigger late by the
+    // number of samples it takes from the last acquisition-mode answer (16
+    // while the filter is on at 300 or 600 samples/s, else 0), counting the
+    // data packets it receives; the line names the sample where that
+    // delayed trigger changes.  Start() opens the file for appending
+    // (std::runtime_error when it cannot), Stop() closes it.
+    std::string truthPath;
+
+    // A symbolic link kept at this path ("" for none) to the current
+    // pseudo-terminal: made by Start(), replaced atomically when the device
+    // comes back on a new terminal, removed while the terminal is gone (so
+    // that a host never opens a terminal that another program took over
+    // meanwhile) and by Stop().  An existing file at the path is replaced.
+    std::string linkPath;
+    // The drop schedule: each entry loses the link with a real hang-up (as
+    // LoseLink(true)) at its time after the host first starts acquisition
+    // (after Start()), and brings the device back (as RestoreLink()) on a
+    // new pseudo-terminal its `seconds` later.  Entries come in order, each
+    // after the link is back from the one before (std::invalid_argument
+    // otherwise); `atSeconds` >= 0, `seconds` > 0.
+    std::vector<LinkDrop> drops;
 };
 
 // ---------------------------------------------------------------------------
@@ -402,13 +453,20 @@ public:
                    bool sixteenBit);
     // Queue raw bytes, sent between blocks.
     void SendRaw(const std::vector<uint8_t>& bytes);
-    // The device disappears: it stops acquisition, sends nothing and ignores
-    // the host.  With hangUp the pseudo-terminal is closed as well, so the
-    // host's reads fail and the device path goes away.
+    // The device disappears: it stops acquisition, the impedance driver and
+    // the battery monitor, sends nothing and ignores the host.  With hangUp
+    // the pseudo-terminal is closed as well (a real hang-up: the host's reads
+    // and writes fail at once with a hang-up or EIO, as when a Bluetooth
+    // serial device goes away), the device path and the symbolic link
+    // (Config::linkPath) go away.  The device keeps its identity: serial
+    // number, calibration image (page writes included) and settings (rates,
+    // filter mode, clock).
     void LoseLink(bool hangUp);
-    // The device comes back (after LoseLink() or a shutdown command): powered
-    // on, stopped, announcing "ConnectionCreated" before its next answer.
-    // Returns the device path, which is a new one after a hang-up.
+    // The device comes back (after LoseLink(), a drop or a shutdown command):
+    // powered on, stopped, announcing "ConnectionCreated" before its next
+    // answer, ready for the host's start-up again.  Returns the device path,
+    // which is a new one after a hang-up (the symbolic link then points to
+    // it).  Throws std::runtime_error when no pseudo-terminal can be made.
     std::string RestoreLink();
     void ClearFaults();
 

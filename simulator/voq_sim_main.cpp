@@ -37,6 +37,19 @@ const char* const kUsage =
     "  --trigger SECONDS[:V]   trigger period (0: none; default 1) and value\n"
     "                          (default: cycling 1, 2, 3, ...)\n"
     "  --seed N                seed of the signals (default 1)\n"
+    "  --serial N              serial number the headset reports (1 to 4294967295;\n"
+    "                          default by layout: 2400117, or 700042 with seven sensors)\n"
+    "  --jitter MS             hold each block back by a random 0 to MS\n"
+    "                          milliseconds, never out of order (default 0)\n"
+    "  --truth FILE            append \"VALUE SECONDS\" to FILE for every trigger\n"
+    "                          onset the host will see: the monotonic-clock time\n"
+    "                          at which its sample was measured\n"
+    "  --link PATH             keep a symbolic link at PATH to the current\n"
+    "                          pseudo-terminal (absent while the link is down;\n"
+    "                          removed at exit)\n"
+    "  --drop AT:SECONDS       lose the link with a hang-up AT seconds after the\n"
+    "                          host first starts acquisition, and come back on a\n"
+    "                          new pseudo-terminal SECONDS later (repeatable)\n"
     "  --help                  this text\n";
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -110,6 +123,24 @@ int main(int argc, char** argv) {
             if (colon != std::string::npos) config.triggerValue = int(Integer(option, value.substr(colon + 1)));
         } else if (option == "--seed") {
             config.seed = uint64_t(Integer(option, value));
+        } else if (option == "--serial") {
+            const long long serial = std::strtoll(value.c_str(), nullptr, 10);
+            if (serial < 1 || serial > 4294967295LL || std::to_string(serial) != value)
+                Usage("--serial needs a whole number from 1 to 4294967295, not \"" + value + "\"");
+            config.serialNumber = uint32_t(serial);
+        } else if (option == "--link") {
+            config.linkPath = value;
+        } else if (option == "--drop") {
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos) Usage("--drop needs AT:SECONDS, not \"" + value + "\"");
+            voqsim::LinkDrop drop;
+            drop.atSeconds = Number(option, value.substr(0, colon));
+            drop.seconds = Number(option, value.substr(colon + 1));
+            config.drops.push_back(drop);
+        } else if (option == "--jitter") {
+            config.jitterMilliseconds = Number(option, value);
+        } else if (option == "--truth") {
+            config.truthPath = value;
         } else {
             Usage("unknown option \"" + option + "\"");
         }
@@ -136,7 +167,9 @@ int main(int argc, char** argv) {
         }
         std::cout << path << std::endl;
         std::cerr << "voq-sim: serving a simulated headset on " << path << " (" << config.samplingRate
-                  << " samples/s); interrupt to stop\n";
+                  << " samples/s)";
+        if (!config.linkPath.empty()) std::cerr << ", linked as " << config.linkPath;
+        std::cerr << "; interrupt to stop\n";
         int received = 0;
         sigwait(&stopSignals, &received);
         simulator.Stop();

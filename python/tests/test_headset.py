@@ -281,8 +281,9 @@ def test_unconnected_and_closed_headset():
 
 def test_simulator_options():
     assert voq.simulator._options({"rate": 600, "impedance_all": 20, "impedance": {"Fz": 50},
-                                   "trigger": "0.5:7", "seed": None}) == [
-        "--rate", "600", "--impedance-all", "20", "--impedance", "Fz=50", "--trigger", "0.5:7"]
+                                   "trigger": "0.5:7", "seed": None, "drop": [(6, 3), (16, 2.5)]}) == [
+        "--rate", "600", "--impedance-all", "20", "--impedance", "Fz=50", "--trigger", "0.5:7",
+        "--drop", "6:3", "--drop", "16:2.5"]
 
 
 def test_close_while_callbacks_run_on_the_acquisition_thread(headset, caplog):

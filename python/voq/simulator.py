@@ -65,7 +65,9 @@ def _options(settings: Dict[str, Any]) -> List[str]:
                 arguments += [option, "%s=%s" % (name, item)]
         elif isinstance(value, (list, tuple)):
             for item in value:
-                arguments += [option, str(item)]
+                # A pair such as a link drop (AT, SECONDS) is "AT:SECONDS".
+                text = ":".join(str(part) for part in item) if isinstance(item, (list, tuple)) else str(item)
+                arguments += [option, text]
         else:
             arguments += [option, str(value)]
     return arguments
@@ -81,13 +83,21 @@ class Simulator:
     Keyword settings become the program's options: ``rate=600`` is
     ``--rate 600``, ``impedance_all=20`` is ``--impedance-all 20``,
     ``impedance={"Fz": 50}`` is ``--impedance Fz=50``, ``trigger="0.5:7"``,
-    ``seed=3``, ``drift=100``, ``layout="seven"``...  (``voq-sim --help``
-    lists them all.)
+    ``seed=3``, ``drift=100``, ``layout="seven"``, ``serial=2400200``, ``jitter=30``,
+    ``truth="truth.txt"``, ``drop=[(6, 3), (16, 3)]`` (lose the link 6 s after
+    acquisition first starts, back 3 s later; again at 16 s), ``link="/tmp/headset"``...
+    (``voq-sim --help`` lists them all.)
+
+    With ``link``, :meth:`start` (and ``with``) gives the link's path, which
+    follows the device to each new pseudo-terminal after a drop;
+    :attr:`device_path` is the pseudo-terminal it served first.
     """
 
     def __init__(self, program: Optional[str] = None, start_timeout: float = 10.0,
                  **settings: Any) -> None:
         self.program = program or find_simulator()
+        self.link: Optional[str] = str(settings["link"]) if settings.get("link") else None
+        self.device_path: Optional[str] = None
         self.arguments = [self.program] + _options(settings)
         self.start_timeout = start_timeout
         self.process: Optional[subprocess.Popen] = None
@@ -102,10 +112,11 @@ class Simulator:
         self.process = subprocess.Popen(self.arguments, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
-            self.path = self._first_line()
+            self.device_path = self._first_line()
         except BaseException:
             self.stop()
             raise
+        self.path = self.link or self.device_path
         self._drain(self.process.stdout, None)
         self._drain(self.process.stderr, self._stderr)
         return self.path

@@ -101,10 +101,16 @@ TEST(ToolArguments, SimulatorOptionsOfTheSimCommandAndOfSimulate) {
     EXPECT_EQ(o.sim.seed, 9u);
 
     Options p;
-    r = Parse({"--simulate", "--sim-rate", "600", "--sim-impedance-all", "12", "impedance", "--once"}, p);
+    r = Parse({"--simulate", "--sim-rate", "600", "--sim-impedance-all", "12", "--sim-jitter", "30",
+               "--sim-truth", "t.txt", "--sim-serial", "2400999", "impedance", "--once"},
+              p);
     ASSERT_TRUE(r.run) << r.err;
     EXPECT_EQ(p.common.sim.rate, 600);
     EXPECT_DOUBLE_EQ(p.common.sim.impedanceKOhm, 12.0);
+    const voqsim::Config c = SimulatorConfig(p.common.sim);
+    EXPECT_DOUBLE_EQ(c.jitterMilliseconds, 30.0);
+    EXPECT_EQ(c.truthPath, "t.txt");
+    EXPECT_EQ(c.serialNumber, 2400999u);
 }
 
 TEST(ToolArguments, UsageErrorsAreReportedNotThrown) {

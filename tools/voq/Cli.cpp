@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 
 #include "Simulator.h"
@@ -17,6 +18,20 @@ std::string JoinNames(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
     return text;
+}
+
+// A CLI11 check from one of the item parsers: "" when the item parses, else
+// the parser's message.
+template <typename Parser>
+std::function<std::string(const std::string&)> ItemCheck(Parser parse) {
+    return [parse](const std::string& item) -> std::string {
+        try {
+            parse(item);
+            return "";
+        } catch (const ToolError& e) {
+            return e.what();
+        }
+    };
 }
 
 // Adds the simulator's settings to `app`, each option named `prefix` + name.
@@ -44,14 +59,7 @@ std::vector<CLI::Option*> AddSimOptions(CLI::App* app, SimOptions& sim, const st
     added.push_back(app->add_option("--" + prefix + "impedance", sim.impedanceOf,
                                     "Impedance of one electrode, NAME=KOHM (repeatable)")
                         ->type_name("NAME=KOHM")
-                        ->check([](const std::string& item) -> std::string {
-                            try {
-                                ParseImpedanceItem(item);
-                                return "";
-                            } catch (const ToolError& e) {
-                                return e.what();
-                            }
-                        }));
+                        ->check(ItemCheck(ParseImpedanceItem)));
     added.push_back(app->add_option("--" + prefix + "cmf-impedance", sim.cmfKOhm,
                                     "Common-mode impedance, kOhm")
                         ->check(CLI::Range(0.0, 50.0))
@@ -59,6 +67,26 @@ std::vector<CLI::Option*> AddSimOptions(CLI::App* app, SimOptions& sim, const st
     added.push_back(app->add_option("--" + prefix + "seed", sim.seed,
                                     "Seed of the simulated signals")
                         ->capture_default_str());
+    added.push_back(app->add_option("--" + prefix + "serial", sim.serial,
+                                    "Serial number the simulated headset reports (default by layout)")
+                        ->check(CLI::Range(uint32_t(1), uint32_t(4294967295u))));
+    added.push_back(app->add_option("--" + prefix + "jitter", sim.jitterMs,
+                                    "Hold each block back by a random 0 to MS milliseconds, in order")
+                        ->type_name("MS")
+                        ->check(CLI::Range(0.0, 10000.0)));
+    added.push_back(app->add_option("--" + prefix + "truth", sim.truthPath,
+                                    "Append \"VALUE SECONDS\" to FILE for every trigger onset: the "
+                                    "monotonic-clock time its sample was measured")
+                        ->type_name("FILE"));
+    added.push_back(app->add_option("--" + prefix + "link", sim.linkPath,
+                                    "Keep a symbolic link at PATH to the simulated headset's current "
+                                    "pseudo-terminal (with --simulate: the port used)")
+                        ->type_name("PATH"));
+    added.push_back(app->add_option("--" + prefix + "drop", sim.drops,
+                                    "Lose the link AT seconds after acquisition first starts and come back "
+                                    "SECONDS later on a new pseudo-terminal (repeatable)")
+                        ->type_name("AT:SECONDS")
+                        ->check(ItemCheck(ParseDropItem)));
     for (CLI::Option* o : added) o->group(group);
     return added;
 }
@@ -90,6 +118,21 @@ std::pair<std::string, double> ParseImpedanceItem(const std::string& item) {
     if (errno != 0 || end == value.c_str() || *end != '\0' || !(kOhm >= 0.0) || kOhm > 90.0)
         throw ToolError("\"" + item + "\": the impedance must be a number of kOhm from 0 to 90");
     return {name, kOhm};
+}
+
+std::pair<double, double> ParseDropItem(const std::string& item) {
+    const size_t colon = item.find(':');
+    const std::string at = colon == std::string::npos ? "" : item.substr(0, colon);
+    const std::string seconds = colon == std::string::npos ? "" : item.substr(colon + 1);
+    char* end = nullptr;
+    errno = 0;
+    const double a = std::strtod(at.c_str(), &end);
+    const bool atOk = !at.empty() && errno == 0 && *end == '\0' && a >= 0.0;
+    const double s = std::strtod(seconds.c_str(), &end);
+    const bool secondsOk = !seconds.empty() && errno == 0 && *end == '\0' && s > 0.0;
+    if (!atOk || !secondsOk)
+        throw ToolError("\"" + item + "\" is not AT:SECONDS (AT >= 0, SECONDS > 0), e.g. 6:3");
+    return {a, s};
 }
 
 ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {

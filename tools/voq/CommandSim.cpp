@@ -31,6 +31,11 @@ int RunSim(const Options& options) {
                      options.sim.layout.c_str(), options.sim.rate, path.c_str(), path.c_str(), path.c_str());
         std::fflush(stderr);
     }
+    if (!options.common.quiet && !config.linkPath.empty()) {
+        std::fprintf(stderr, "voq: linked as %s, which follows it to a new pseudo-terminal after a drop\n",
+                     config.linkPath.c_str());
+        std::fflush(stderr);
+    }
     while (!Interrupted()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     size_t commands = simulator.CommandCount();
     simulator.Stop();

@@ -8,6 +8,8 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -62,6 +64,12 @@ std::string HintForConnectFailure(const std::string& message, const std::string&
            "in range, and is this its serial port?";
 }
 
+// $TMPDIR, or /tmp.
+std::string TemporaryDirectory() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
 [[noreturn]] void LeaveNow(int code, const std::string& line) {
     std::fflush(stdout);
     if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
@@ -81,6 +89,14 @@ voqsim::Config SimulatorConfig(const SimOptions& sim) {
     config.impedanceAllKOhm = sim.impedanceKOhm;
     config.cmfImpedanceKOhm = sim.cmfKOhm;
     config.seed = sim.seed;
+    config.serialNumber = sim.serial;
+    config.jitterMilliseconds = sim.jitterMs;
+    config.truthPath = sim.truthPath;
+    config.linkPath = sim.linkPath;
+    for (const std::string& item : sim.drops) {
+        const std::pair<double, double> drop = ParseDropItem(item);
+        config.drops.push_back({drop.first, drop.second});
+    }
     if (!sim.impedanceOf.empty()) {
         std::vector<voqsim::Slot> slots = voqsim::DescribeSlots(voqsim::LayoutImage(sim.layout));
         for (const std::string& item : sim.impedanceOf) {
@@ -158,6 +174,8 @@ int Session::Close(int code) {
         }
     }
     simulator_.reset();
+    if (!linkDirectory_.empty()) rmdir(linkDirectory_.c_str());
+    linkDirectory_.clear();
     return code;
 }
 
@@ -191,8 +209,20 @@ DeliveryReports Session::Reports() const {
 void Session::Connect() {
     if (options_.simulate) {
         try {
-            simulator_ = std::make_unique<voqsim::Simulator>(SimulatorConfig(options_.sim));
+            voqsim::Config config = SimulatorConfig(options_.sim);
+            // A headset that drops its link comes back on a new terminal: the
+            // port is then a link that follows it, a temporary one unless
+            // asked for.
+            if (!config.drops.empty() && config.linkPath.empty()) {
+                std::string pattern = TemporaryDirectory() + "/voq-sim-XXXXXX";
+                if (mkdtemp(&pattern[0]) == nullptr)
+                    throw std::runtime_error("cannot make a directory for its link: " + std::string(strerror(errno)));
+                linkDirectory_ = pattern;
+                config.linkPath = linkDirectory_ + "/headset";
+            }
+            simulator_ = std::make_unique<voqsim::Simulator>(config);
             port_ = simulator_->Start();
+            if (!config.linkPath.empty()) port_ = config.linkPath;
         } catch (const ToolError&) {
             throw;
         } catch (const std::exception& e) {

@@ -86,6 +86,7 @@ private:
     CommonOptions options_;
     Style errStyle_;
     std::unique_ptr<voqsim::Simulator> simulator_;
+    std::string linkDirectory_;   // a temporary directory holding the simulator's link
     VOQ_Headset headset_ = nullptr;
     std::string port_;
     bool acquiring_ = false;

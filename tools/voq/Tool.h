@@ -41,6 +41,11 @@ struct SimOptions {
     std::vector<std::string> impedanceOf;   // "NAME=KOHM" items
     double cmfKOhm = 2.0;
     uint64_t seed = 1;
+    uint32_t serial = 0;         // serial number reported; 0: by layout
+    double jitterMs = 0.0;       // blocks held back by 0 to this many ms
+    std::string truthPath;       // trigger truth file, "" for none
+    std::string linkPath;        // symbolic link to the current terminal, "" for none
+    std::vector<std::string> drops;   // "AT:SECONDS" items: link drops
 };
 
 enum class ColourMode { Auto, Always, Never };
@@ -118,6 +123,9 @@ int Main(int argc, char** argv);
 
 // Splits "NAME=KOHM"; throws ToolError on a malformed item.
 std::pair<std::string, double> ParseImpedanceItem(const std::string& item);
+// Splits "AT:SECONDS" (a link drop of the simulator); throws ToolError on a
+// malformed item.
+std::pair<double, double> ParseDropItem(const std::string& item);
 
 }  // namespace voqtool
 
