@@ -133,7 +133,8 @@ int Headset::ReadBlock() {
     long remaining = long(length) - 24;
     size_t cursor = 22;
     uint32_t lastTicks = 0;
-    if (LastDataTicks(blockBuffer + cursor, remaining, lastTicks)) sampleClock.BeginBlock(arrival, lastTicks);
+    if (LastDataTicks(blockBuffer + cursor, remaining, lastTicks))
+        sampleClock.BeginBlock(arrival, lastTicks, ReadU32LE(blockBuffer + 4));
     int count = 0;
     while (remaining >= 7) {
         int n = DecodePacket(blockBuffer + cursor, size_t(remaining), receptionTime);

@@ -39,6 +39,7 @@ void SampleClock::Reset() {
     blockPending = false;
     blockArrival = 0.0;
     blockLastTicks = 0;
+    blockSentTicks = 0;
     originTicks = 0;
     originHost = 0.0;
     haveLine = false;
@@ -49,10 +50,11 @@ void SampleClock::Reset() {
     // haveStamp and lastStamp survive: stamps never go back.
 }
 
-void SampleClock::BeginBlock(double arrival, uint32_t lastSampleTicks) {
+void SampleClock::BeginBlock(double arrival, uint32_t lastSampleTicks, uint32_t blockTicks) {
     blockPending = true;
     blockArrival = arrival;
     blockLastTicks = lastSampleTicks;
+    blockSentTicks = blockTicks;
 }
 
 double SampleClock::SegmentSeconds(int64_t ticks) const { return double(ticks - originTicks) / kTicksPerSecond; }
@@ -94,12 +96,15 @@ double SampleClock::Stamp(uint32_t ticks, int counterGap, int ticksPerSample) {
     lastTicks = ticks;
     lastArrival = arrival;
 
-    // The block's point: its last sample's position against its arrival.
+    // The block's point: when it was sent (its last sample's position, or
+    // the block's own stamp when that is not before it) against its arrival.
     if (blockPending) {
         blockPending = false;
         const int64_t span = int64_t(int32_t(blockLastTicks - ticks));
         const int64_t last = position + (span >= 0 && span <= kBlockTicks ? span : 0);
-        AddPoint(SegmentSeconds(last), arrival - originHost);
+        const int64_t held = int64_t(int32_t(blockSentTicks - blockLastTicks));
+        const int64_t sent = last + (held >= 0 && held <= kBlockTicks ? held : 0);
+        AddPoint(SegmentSeconds(sent), arrival - originHost);
     } else if (!haveLine) {
         AddPoint(SegmentSeconds(position), arrival - originHost);
     }

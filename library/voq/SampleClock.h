@@ -11,12 +11,13 @@
 // slope follows the headset's drift (a crystal 500 ppm fast gives a slope
 // of 1 / 1.0005).
 //
-// The evidence is one point per block: the x of its last sample against the
-// host time at which the block arrived.  A block can arrive late (the link
-// holds blocks back, often several at once, and the reading thread may be
-// busy) but never before its last sample was measured, so every point lies
-// on or above the line and the line sought is the lower envelope of the
-// points.  Points are kept for a sliding window of kWindowSeconds of x, one
+// The evidence is one point per block: when the headset sent it (the
+// block's own time stamp; the x of its last sample when that stamp is not
+// plausible) against the host time at which the block arrived.  A block can
+// arrive late (the link holds blocks back, often several at once, and the
+// reading thread may be busy) but never before it was sent, so every point
+// lies on or above the line and the line sought is the lower envelope of
+// the points.  Points are kept for a sliding window of kWindowSeconds of x, one
 // per kBucketSeconds (the lowest of the bucket); the line is the edge of
 // the points' lower convex hull over their mean x, which minimises the sum
 // of the points' heights above a line that stays below all of them.  Until
@@ -72,8 +73,9 @@ public:
     // last stamp given, which later stamps still follow.
     void Reset();
     // A block arrived at `arrival` (HostClock seconds); `lastTicks` is the
-    // time stamp of its last data sample.  Call before stamping its samples.
-    void BeginBlock(double arrival, uint32_t lastTicks);
+    // time stamp of its last data sample, `blockTicks` the block's own time
+    // stamp (when the headset sent it).  Call before stamping its samples.
+    void BeginBlock(double arrival, uint32_t lastTicks, uint32_t blockTicks);
     // Stamps the next sample, in the order the samples arrive: `ticks` is
     // its time stamp, `counterGap` the number of samples since the previous
     // one by the packet counter (1 in sequence; 0 when unknown, after a
@@ -110,6 +112,7 @@ private:
     bool blockPending;
     double blockArrival;
     uint32_t blockLastTicks;
+    uint32_t blockSentTicks;
 
     // Segment and line
     int64_t originTicks;       // position at x = 0

@@ -90,7 +90,7 @@ private:
         int counter;
     };
     void Deliver(const std::vector<Sample>& block, double arrival) {
-        clock.BeginBlock(arrival, block.back().ticks);
+        clock.BeginBlock(arrival, block.back().ticks, block.back().ticks);
         for (const Sample& s : block) {
             const int gap = counterKnown ? (s.counter - lastCounter + 256) % 256 : 0;
             counterKnown = true;

@@ -68,9 +68,9 @@ TEST(SampleTimes, FollowTheOutputChannelsReadsAndFlushes) {
     const double after = VOQ_HostClock();
     ASSERT_EQ(log.times.size(), 20u);
     for (size_t k = 1; k < log.times.size(); ++k) EXPECT_GT(log.times[k], log.times[k - 1]);
-    // Measured before the block arrived, not long before (the fed blocks
-    // arrive at once: the estimate puts the last sample at the arrival).
-    EXPECT_LE(log.times.back(), after);
+    // Host times of about when the blocks came (fed at once, faster than
+    // any headset sends them).
+    EXPECT_LT(log.times.back(), after + 1.0);
     EXPECT_GT(log.times.front(), before - 1.0);
 
     VOQ_Channel fz = VOQ_Headset_GetChannelByIndex(h, 0), cz = VOQ_Headset_GetChannelByIndex(h, 1);
