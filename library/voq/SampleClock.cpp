@@ -30,24 +30,11 @@ double Cross(double ox, double oa, double px, double pa, double qx, double qa) {
 }  // namespace
 
 void SampleClock::Reset() {
-    haveSample = false;
-    lastTicks = 0;
-    position = 0;
-    furthest = 0;
-    segmentStart = 0;
-    lastArrival = 0.0;
-    blockPending = false;
-    blockArrival = 0.0;
-    blockLastTicks = 0;
-    blockSentTicks = 0;
-    originTicks = 0;
-    originHost = 0.0;
-    haveLine = false;
-    offset = 0.0;
-    slope = 1.0;
-    first = 0;
-    count = 0;
-    // haveStamp and lastStamp survive: stamps never go back.
+    // Everything as new but the last stamp given: stamps never go back.
+    SampleClock fresh;
+    fresh.haveStamp = haveStamp;
+    fresh.lastStamp = lastStamp;
+    *this = fresh;
 }
 
 void SampleClock::BeginBlock(double arrival, uint32_t lastSampleTicks, uint32_t blockTicks) {

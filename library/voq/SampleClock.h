@@ -67,7 +67,7 @@ public:
     // Seconds a sample's stamp follows a stamp it cannot be later than.
     static constexpr double kMinimumStep = 1e-6;
 
-    SampleClock() : haveStamp(false), lastStamp(0.0) { Reset(); }
+    SampleClock() = default;
 
     // Forgets the stream and the line (a new connection), keeping only the
     // last stamp given, which later stamps still follow.
@@ -103,34 +103,34 @@ private:
     double SegmentSeconds(int64_t ticks) const;
 
     // Stream position
-    bool haveSample;
-    uint32_t lastTicks;
-    int64_t position;          // continuous ticks of the current segment
-    int64_t furthest;          // the largest position stamped
-    int64_t segmentStart;      // position of the segment's first sample
-    double lastArrival;
-    bool blockPending;
-    double blockArrival;
-    uint32_t blockLastTicks;
-    uint32_t blockSentTicks;
+    bool haveSample = false;
+    uint32_t lastTicks = 0;
+    int64_t position = 0;      // continuous ticks of the current segment
+    int64_t furthest = 0;      // the largest position stamped
+    int64_t segmentStart = 0;  // position of the segment's first sample
+    double lastArrival = 0.0;
+    bool blockPending = false;
+    double blockArrival = 0.0;
+    uint32_t blockLastTicks = 0;
+    uint32_t blockSentTicks = 0;
 
     // Segment and line
-    int64_t originTicks;       // position at x = 0
-    double originHost;         // host seconds at a = 0
-    bool haveLine;
-    double offset;
-    double slope;              // kept across segments
+    int64_t originTicks = 0;   // position at x = 0
+    double originHost = 0.0;   // host seconds at a = 0
+    bool haveLine = false;
+    double offset = 0.0;
+    double slope = 1.0;        // learnt again with each connection
 
     // Points, one per bucket, oldest first, in a ring
-    std::array<Point, kBuckets> points;
-    std::array<int64_t, kBuckets> bucketOf;
-    int first;
-    int count;
-    std::array<Point, kBuckets> hull;   // scratch of Fit
+    std::array<Point, kBuckets> points{};
+    std::array<int64_t, kBuckets> bucketOf{};
+    int first = 0;
+    int count = 0;
+    std::array<Point, kBuckets> hull{};   // scratch of Fit
 
     // Stamps
-    bool haveStamp;
-    double lastStamp;
+    bool haveStamp = false;
+    double lastStamp = 0.0;
 };
 
 }  // namespace VOQ

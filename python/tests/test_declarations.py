@@ -30,6 +30,7 @@ PLAIN = {
     "const char*": ctypes.c_char_p,
     "const void*": ctypes.c_void_p,
     "void*": ctypes.c_void_p,
+    "double*": ctypes.POINTER(ctypes.c_double),
 }
 
 
