@@ -292,9 +292,12 @@ class Headset(_Device, _Montage, _Callbacks, _Acquisition):
         "TRG <value>" at every trigger change, the headset's alarms (taken
         off its list, see :meth:`alarms`), lost samples, real-time
         violations, and the impedances measured first with
-        `impedance_first`.  `segment_minutes`
-        > 0 continues in numbered files (``session-002.bdf``, ...) so that a
-        crash loses at most the open one.  Existing files are refused unless
+        `impedance_first`; each also as a row of the events file beside the
+        file (``session_events.tsv``), written as the recording goes, from
+        which :func:`voq.recording.repair` mends a file that a crash left
+        unclosed.  `segment_minutes` > 0 continues in numbered files
+        (``session-002.bdf``, ...) so that a crash leaves at most the open one
+        to repair.  Existing files are refused unless
         `overwrite`.  Starts acquisition when the headset is not acquiring
         and stops it again; uses batches of 0.06 s meanwhile.  A
         KeyboardInterrupt ends the recording with a complete file and is

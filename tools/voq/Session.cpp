@@ -315,6 +315,14 @@ void Session::StartImpedanceDriver() {
     ThrowIfLibraryFailed("the headset did not start its impedance driver");
 }
 
+void Session::StopImpedanceDriver() {
+    if (!impedanceDriver_) return;
+    impedanceDriver_ = false;
+    VOQ_ClearError();
+    VOQ_Headset_StopImpedanceDriver(headset_);
+    ThrowIfLibraryFailed("the headset did not stop its impedance driver");
+}
+
 void Session::Stop() {
     if (headset_ == nullptr) return;
     std::string failure;

@@ -59,6 +59,9 @@ public:
     // destructor) undo them.
     void StartAcquisition();
     void StartImpedanceDriver();
+    // Stops the impedance driver again (nothing when this session did not
+    // start it).  Throws ToolError when the device does not obey.
+    void StopImpedanceDriver();
     // Stops acquisition on the device and the impedance driver if this
     // session started them.  Throws ToolError when the device does not obey.
     void Stop();

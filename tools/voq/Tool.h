@@ -97,7 +97,19 @@ struct RecordOptions {
     bool overwrite = false;
 };
 
-enum class Command { None, Info, Impedance, Stream, Record, Sim };
+struct RepairOptions {
+    std::vector<std::string> files;
+};
+
+struct ViewOptions {
+    MontageOptions montage;
+    std::string http = "127.0.0.1:8765";   // HOST:PORT to serve the page on
+    double seconds = -1.0;     // negative: until Ctrl-C
+    double goodKOhm = 20.0;    // contact marks, as for `voq impedance`
+    double fairKOhm = 50.0;
+};
+
+enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Sim };
 
 struct Options {
     Command command = Command::None;
@@ -105,6 +117,8 @@ struct Options {
     ImpedanceOptions impedance;
     StreamOptions stream;
     RecordOptions record;
+    RepairOptions repair;
+    ViewOptions view;
     SimOptions sim;            // options of `voq sim`
 };
 
