@@ -560,6 +560,7 @@ def main():
     w("")
     w("- `bench/bench_ingest`: Google Benchmark (`BM_Ingest`, `BM_Floor`), `--allocations`, `--callgrind=ingest|floor`.")
     w("- `bench/bench_live stream|drift|startup`: the live measurements (key=value output).")
+    w("- `bench/bench_timestamps`: the sample times against the simulated headset's trigger truth (key=value output).")
     w("- `bench/bench_view.py`: `voq view` with pages in headless Chromium (key=value output).")
     w("- `scripts/bench`: builds, runs everything and writes this file; `VOQ_BENCH_QUICK=1` for a short trial run.")
     w("- The smoke test `bench.smoke` (labels `bench`, `quick`) only checks that the benchmarks build and run.")

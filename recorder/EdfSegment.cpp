@@ -131,11 +131,8 @@ EdfSegment::~EdfSegment() {
 
 void EdfSegment::SetStart(double start) {
     if (handle_ < 0) return;
-    // Whole seconds in the header's date and time, the rest in 100-ns units
-    // in the first time-keeping annotation (EDFlib writes it there).
-    const double floored = std::floor(start);
-    const std::time_t whole = static_cast<std::time_t>(floored);
-    const int subsecond = std::min(9999999, static_cast<int>(std::llround((start - floored) * 1e7)));
+    // The header's date and time hold whole seconds.
+    const std::time_t whole = static_cast<std::time_t>(std::floor(start));
     std::tm local;
     if (!std::isfinite(start) || localtime_r(&whole, &local) == nullptr)
         throw RecorderError("cannot prepare " + path_ + ": the start time is not a calendar time");
@@ -147,8 +144,6 @@ void EdfSegment::SetStart(double start) {
     if (edf_set_startdatetime(handle_, year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                               local.tm_sec) != 0)
         throw RecorderError("cannot prepare " + path_ + ": EDFlib refused the start date and time");
-    if (edf_set_subsecond_starttime(handle_, subsecond) != 0)
-        throw RecorderError("cannot prepare " + path_ + ": EDFlib refused the start time's fraction of a second");
 }
 
 void EdfSegment::WriteRecord(const double* values) {
