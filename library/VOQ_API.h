@@ -144,7 +144,7 @@ VOQ_EXPORT const char *VOQ_GetDefaultPort(void);
  *  "default" uses the VOQSerialPort variable; any other text is the serial
  *  device to open, after which the start-up sequence runs (a few seconds).
  *  @return the new headset, to be freed with VOQ_Headset_Delete; NULL on
- *  failure (the half-built headset is freed).  Thread: any; the calling
+ *  error (the half-built headset is freed).  Thread: any; the calling
  *  thread becomes the headset's controlling thread. */
 VOQ_EXPORT VOQ_Headset VOQ_Headset_New(const char *portName);
 /** Stops acquisition, disconnects and frees the headset, waiting for its
@@ -204,8 +204,9 @@ VOQ_EXPORT void VOQ_Headset_KillDataStream(VOQ_Headset h, int wait);
 /** @{ */
 
 /** Sets the sampling rate (300 or 600) and the filter mode, then queries the
- *  mode.  Failures are stored as the error.  Thread: the controlling
- *  thread. */
+ *  mode.  A rate at which a filter stage (VOQ_Headset_AddFilter) could not
+ *  run is refused before anything is sent.  Failures are stored as the
+ *  error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ConfigureADC(VOQ_Headset h, int samplesPerSecond, int filterMode);
 /** Sets the accelerometer rate (0, 10, 25, 50 or 100 per second).  Fails
  *  when the headset refuses the rate; failures are stored as the error.
@@ -389,11 +390,11 @@ VOQ_EXPORT double VOQ_Source_GetSignal(VOQ_Source s);
 VOQ_EXPORT double VOQ_Source_GetGain(VOQ_Source s);
 /** The electrode's impedance estimate in kilo-ohms.
  *  @return the estimate (-1 while the impedance driver is off); 0.0 on
- *  failure.  Thread: the controlling thread or a callback. */
+ *  error.  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Source_GetImpedanceEEG(VOQ_Source s);
 /** The electrode's common-mode impedance estimate in kilo-ohms.
  *  @return the estimate (-1 while the impedance driver is off); 0.0 on
- *  failure.  Thread: the controlling thread or a callback. */
+ *  error.  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Source_GetImpedanceCMF(VOQ_Source s);
 /** The source's DC offset estimate.
  *  @return the offset; 0.0 on error.  Thread: the controlling thread or a
@@ -411,7 +412,7 @@ VOQ_EXPORT double VOQ_Source_GetDCOffset(VOQ_Source s);
 VOQ_EXPORT void VOQ_Headset_UseNamingScheme(VOQ_Headset h, const char *scheme);
 /** Renames the source matching `from` to `to` (NULL counts as "").
  *  @return 1 when a source was renamed, 0 when `from` matched nothing; 0 on
- *  failure.  Thread: the controlling thread. */
+ *  error.  Thread: the controlling thread. */
 VOQ_EXPORT int VOQ_Headset_RenameSource(VOQ_Headset h, const char *from, const char *to);
 /** Makes every name of the blank-separated list `aliases` (NULL counts as
  *  "") an alias of the one source that names of the list match; a list
@@ -448,7 +449,7 @@ VOQ_EXPORT void VOQ_Headset_AddChannelToMontage_FromSource(VOQ_Headset h, VOQ_So
 VOQ_EXPORT void VOQ_Headset_AddChannelToMontage_FromString(VOQ_Headset h, const char *specification, int autoSwap);
 /** Applies the ear or mastoid reference the headset has.
  *  @return the reference applied, or "" when there is none; NULL on
- *  failure.  The text stays valid until 32 further texts have been
+ *  error.  The text stays valid until 32 further texts have been
  *  returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_SetTraditionalReference(VOQ_Headset h, int autoSwap);
 /** Makes `reference` (such as "A1/2+A2/2"; NULL counts as "") the reference
@@ -597,7 +598,7 @@ VOQ_EXPORT void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s);
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_AddChannel(VOQ_ProcessingStage s, const char *name, size_t capacity);
 /** The stage this one reads.
  *  @return the borrowed stage, NULL for the first stage ("raw"); NULL on
- *  failure.  Thread: the controlling
+ *  error.  Thread: the controlling
  *  thread or a callback. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_ProcessingStage_GetInput(VOQ_ProcessingStage s);
 /** The stage's name.
@@ -623,6 +624,72 @@ VOQ_EXPORT double VOQ_ProcessingStage_Read(VOQ_ProcessingStage s, unsigned int c
  *  channel index out of range) are stored as the error.  Thread: the stage's
  *  callback, or the controlling thread. */
 VOQ_EXPORT void VOQ_ProcessingStage_Write(VOQ_ProcessingStage s, unsigned int channelIndex, double value);
+
+/** @} */
+/* ------------------------------------------------------------------------ */
+/** @name Ready-made filters
+ *
+ *  A filter is written as a short text: a chain of elements separated by
+ *  ";" and applied in order, for example "bandpass 1 40 order 4; notch 50".
+ *  Words are compared without regard to case.
+ *
+ *  - highpass F [order N], lowpass F [order N], bandpass LO HI [order N],
+ *    bandstop LO HI [order N]: Butterworth filters of order N, 1 to 8
+ *    (default 4), run as second-order sections from a zero state; a band of
+ *    order N has 2N poles (N sections), a high- or low-pass N poles.
+ *  - notch F [q Q] [harmonics K]: second-order notches of quality Q (default
+ *    30) at F, 2F, ... KF (K default 1, at most 20), leaving out those at or
+ *    above half the sampling rate.
+ *  - car: common average reference, the mean of the EEG channels subtracted
+ *    from each of them.
+ *
+ *  Only EEG electrode channels are filtered (in a headset, the channels whose
+ *  every term is a referential EEG source, VOQ_Channel_IsReferentialEEG);
+ *  trigger, accelerometer and other channels pass every element unchanged.
+ *  Frequencies are in Hz; each must be above 0 and below half the sampling
+ *  rate, and a band's low edge below its high edge.  A bad text fails with an
+ *  error that quotes the element and names the offending word, for example
+ *  'bad filter "bandpass 1 40 ordr 4": unknown word "ordr"'. */
+/** @{ */
+
+/** Adds a filter stage after the last stage (or reading `input` when not
+ *  NULL) with copies of its input's channels; its channels become the
+ *  output channels.  `name` NULL or "": "filter", or "filter 2", "filter 3",
+ *  ... when taken.  NULL `filterText` counts as "" (an error).  The stage
+ *  filters from the next sample on, from a zero state; like every stage it
+ *  lasts until the next montage or reference choice, and its channels'
+ *  buffers are as long as its input's.  When the headset's sampling rate
+ *  changes, the stage redesigns its filter for the new rate (from a zero
+ *  state); VOQ_Headset_ConfigureADC refuses, with an error and without
+ *  sending anything, a rate at which a filter stage could not run.
+ *  @return the borrowed stage (valid until the montage or reference
+ *  changes); NULL on error (a bad text, a frequency the sampling rate cannot
+ *  carry, a headset without channels or without a known sampling rate, a
+ *  duplicate name).  Thread: the controlling thread, also while background
+ *  acquisition runs (the stage joins between two samples). */
+VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_AddFilter(VOQ_Headset h, const char *name, const char *filterText,
+    VOQ_ProcessingStage input);
+/** The filtering of the filter stages between the montage and the output
+ *  channels, in the prefiltering convention of EDF headers: the highest
+ *  high-pass and the lowest low-pass edge, then notches, band-stops and CAR,
+ *  for example "HP:1Hz LP:40Hz N:50Hz".
+ *  @return the text, "" when there is no filter stage; NULL on error.  The
+ *  text stays valid until 32 further texts have been returned.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT const char *VOQ_Headset_GetPrefiltering(VOQ_Headset h);
+/** Filters recorded samples in place with the same code as a filter stage.
+ *  `samples` holds `channels` rows of `count` values each (channel after
+ *  channel, as a C-ordered channels x samples array), sampled at
+ *  `samplingRate` samples per second.  `eeg` has one flag per channel,
+ *  non-zero for the EEG electrode channels that the filter works on; the
+ *  others pass unchanged; NULL: every channel is an EEG channel.  NULL
+ *  `filterText` counts as "" (an error); NULL `samples` with `channels` and
+ *  `count` above 0 fails with "NULL samples pointer".
+ *  @return 1; 0 on error (a bad text or rate), and then the samples are
+ *  unchanged.  Needs no headset.  Thread: any, one call at a time per
+ *  array. */
+VOQ_EXPORT int VOQ_Filter_Apply(const char *filterText, double samplingRate, double *samples, size_t channels,
+    size_t count, const int *eeg);
 
 /** @} */
 /* ------------------------------------------------------------------------ */
@@ -669,7 +736,7 @@ VOQ_EXPORT void VOQ_Headset_StopBackgroundAcquisition(VOQ_Headset h);
  *  block has arrived for VOQ_WAIT_SILENCE_LIMIT seconds, when there are no
  *  output channels, or when the background acquisition ended with an error.
  *  @return the batch's time stamp in seconds since connection; 0.0 on
- *  failure.  Thread: the controlling thread (fails inside a callback). */
+ *  error.  Thread: the controlling thread (fails inside a callback). */
 VOQ_EXPORT double VOQ_Headset_WaitForBatch(VOQ_Headset h);
 /** Waits until at least `n` samples are buffered in every output channel;
  *  fails like VOQ_Headset_WaitForBatch.

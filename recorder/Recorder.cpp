@@ -124,9 +124,17 @@ void Recorder::Describe() {
         CheckLibrary(what);
     }
 
-    const std::string prefilter = filterMode == 0   ? std::string("none (headset filter off)")
-                                  : filterMode > 0 ? "headset filter mode " + std::to_string(filterMode)
-                                                   : std::string();
+    // The filter stages first, in the EDF convention ("HP:1Hz LP:40Hz
+    // N:50Hz") that readers take the high- and low-pass edges from, then the
+    // headset's own filter; at most the field's 80 characters.
+    const std::string filtering = Text(VOQ_Headset_GetPrefiltering(headset_));
+    CheckLibrary(what);
+    const std::string headsetFilter = filterMode == 0 ? std::string("headset filter off")
+                                      : filterMode > 0 ? "headset filter mode " + std::to_string(filterMode)
+                                                       : std::string();
+    std::string prefilter = filterMode == 0 ? std::string("none (headset filter off)") : headsetFilter;
+    if (!filtering.empty()) prefilter = filtering + (headsetFilter.empty() ? "" : " (" + headsetFilter + ")");
+    prefilter = prefilter.substr(0, 80);
     std::vector<std::string> names, texts;
     for (unsigned i = 0; i < count; ++i) {
         Signal signal;

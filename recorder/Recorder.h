@@ -11,7 +11,8 @@
 //     the montage), labelled with the channel's name, in microvolts ("uV"),
 //     its physical range derived from the converter's range (signed 16-bit
 //     readings) and the channel's weights and gains, the format's digital
-//     range, the headset's filter mode as prefiltering text, the sampling
+//     range, the filter stages (EDF convention, "HP:1Hz LP:40Hz N:50Hz") and
+//     the headset's filter mode as prefiltering text, the sampling
 //     rate;
 //   - the first channel that is the trigger input alone, as the signal
 //     "Trigger" (0 to 255, stored digit for digit, so that readers take it as

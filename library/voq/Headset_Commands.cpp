@@ -228,6 +228,9 @@ int Headset::QueryAcquisitionSettings() {
 }
 
 int Headset::ConfigureAcquisitionSettings(unsigned short samplesPerSecond, unsigned short filter) {
+    // Filter stages redesign themselves for a new rate; one that cannot run
+    // at it refuses the change before anything is sent.
+    if (samplesPerSecond > 0 && double(samplesPerSecond) != double(samplingRate)) CheckFiltersAt(samplesPerSecond);
     uint8_t payload[4];
     WriteU16LE(payload, samplesPerSecond);
     WriteU16LE(payload + 2, filter);

@@ -31,6 +31,7 @@ PLAIN = {
     "const void*": ctypes.c_void_p,
     "void*": ctypes.c_void_p,
     "double*": ctypes.POINTER(ctypes.c_double),
+    "const int*": ctypes.POINTER(ctypes.c_int),
 }
 
 

@@ -1,8 +1,8 @@
 """Headset: one connection to one headset.
 
 The class is assembled from one module per concern: device commands and
-reported settings (``_device``), sources, montage and stages (``_montage``),
-Python callbacks (``_callbacks``), buffering, batches and reads
+reported settings (``_device``), sources, montage and stages (``_montage``), filter stages
+(``filters``), Python callbacks (``_callbacks``), buffering, batches and reads
 (``_acquisition``); this module holds its life cycle, connection state and
 the exports to MNE and files.  The objects a headset lends are in
 ``objects``, the library's messages in ``messages``.
@@ -22,6 +22,7 @@ from ._acquisition import _Acquisition
 from ._callbacks import _Callbacks
 from ._core import VOQError, call, encode, text
 from ._device import _Device
+from .filters import _Filters
 from ._handles import _locked, _Token
 from ._montage import _Montage
 from .messages import DEFAULT_VERBOSITY, ISSUED_AT_LEAST, LOGGER, MessageSink, logging_level
@@ -54,7 +55,7 @@ def _delete_later(handle: Any, keep: List[Any]) -> None:
 
 
 
-class Headset(_Device, _Montage, _Callbacks, _Acquisition):
+class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
     """One connection to one headset.
 
     ``Headset(port)`` connects at once (``"default"`` uses the environment

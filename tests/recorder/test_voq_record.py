@@ -7,6 +7,7 @@ back with MNE.
 - a finite recording: exit 0, the file named on standard output, the right
   number of samples, the trigger as MNE's stimulus channel, trigger
   annotations;
+- a filtered recording: MNE reads the filter's edges from the header;
 - segments: numbered files that join without a gap;
 - Ctrl-C: exit 130 and a complete file holding what was recorded;
 - a write error (a file size limit, which fails writes as a full disk does):
@@ -113,6 +114,22 @@ class VoqRecord(unittest.TestCase):
         self.assertEqual(again.returncode, 1)
         self.assertIn("will not overwrite " + out, again.stderr)
         self.assertIn("--overwrite", again.stderr)
+
+    def test_a_filtered_recording_says_how_it_was_filtered(self):
+        out = self.path("filtered.bdf")
+        result = self.run_voq("record", "--seconds", "2", "--montage", "Fz Cz O1",
+                              "--filter", "bandpass 1 40", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        raw = read(out)
+        self.assertEqual(raw.info["highpass"], 1)
+        self.assertEqual(raw.info["lowpass"], 40)
+        self.assertEqual(raw.ch_names, ["Fz", "Cz", "O1", "Trigger"])
+        self.assertEqual(raw.get_channel_types(picks=["Trigger"]), ["stim"])
+        self.assertGreaterEqual(len(descriptions(raw, "TRG ")), 1)
+
+        bad = self.run_voq("record", "--seconds", "1", "--filter", "lowpass 400", self.path("bad.bdf"))
+        self.assertEqual(bad.returncode, 1)
+        self.assertIn('bad filter "lowpass 400": 400 is not below half the sampling rate', bad.stderr)
 
     def test_segments(self):
         out = self.path("long.edf")

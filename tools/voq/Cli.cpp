@@ -100,6 +100,14 @@ void AddMontageOptions(CLI::App* app, MontageOptions& m) {
                     "(\"FACTORY\": the headset's own)");
 }
 
+void AddFilterOption(CLI::App* app, std::string& filter) {
+    app->add_option("--filter", filter,
+                    "Filter the EEG channels, e.g. \"bandpass 1 40; notch 50\": a ;-separated chain of "
+                    "highpass F, lowpass F, bandpass LO HI, bandstop LO HI (each with an optional order N, "
+                    "default 4), notch F (optional q Q, harmonics K) and car (common average reference)")
+        ->type_name("TEXT");
+}
+
 std::string VersionText() {
     const char* v = VOQ_GetAPIVersion();
     return std::string("voq, VOQ SDK ") + (v ? v : "?");
@@ -200,6 +208,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         "stream", "Stream the montage channels: CSV or TSV rows, or a live view");
     stream->callback([&o] { o.command = Command::Stream; });
     AddMontageOptions(stream, o.stream.montage);
+    AddFilterOption(stream, o.stream.filter);
     stream->add_option("--seconds", o.stream.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     std::string format;
@@ -223,6 +232,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->required()
         ->type_name("OUT");
     AddMontageOptions(record, o.record.montage);
+    AddFilterOption(record, o.record.filter);
     record->add_option("--seconds", o.record.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     record->add_option("--segment-minutes", o.record.segmentMinutes,
@@ -252,6 +262,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->type_name("HOST:PORT")
         ->capture_default_str();
     AddMontageOptions(view, o.view.montage);
+    AddFilterOption(view, o.view.filter);
     view->add_option("--seconds", o.view.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     view->add_option("--good", o.view.goodKOhm, "Contact view: impedances up to this are good, kOhm")

@@ -137,6 +137,7 @@ int RunRecord(const Options& options, Session& session) {
             if (!quiet) std::fprintf(stderr, "voq: warning: this headset has no trigger input to record\n");
         }
     }
+    session.AddFilter(o.filter);
 
     voqrec::RecordingOptions recording;
     recording.segmentSeconds = o.segmentMinutes * 60.0;

@@ -96,10 +96,23 @@ private:
     VOQ_Headset h_;
 };
 
-// The filters the page may choose from.  "off" only, until the library
-// offers filter stages; a choice then names the stage's text, and applying
-// it rebuilds the output channels (ViewState::Rebuild).
-std::vector<FilterRequests::Choice> FilterChoices() { return {{"off", "off"}}; }
+// The filters the page may choose from: the id is the filter stage's text
+// ("off": none), and applying one rebuilds the output channels
+// (ViewState::Rebuild).  A --filter text of its own is offered too.
+std::vector<FilterRequests::Choice> FilterChoices(const std::string& given) {
+    std::vector<FilterRequests::Choice> choices = {
+        {"off", "off"},
+        {"bandpass 1 40", "1\u201340 Hz"},
+        {"bandpass 1 40; notch 50", "1\u201340 Hz, notch 50 Hz"},
+        {"bandpass 1 40; notch 60", "1\u201340 Hz, notch 60 Hz"},
+        {"notch 50", "notch 50 Hz"},
+        {"notch 60", "notch 60 Hz"},
+    };
+    bool listed = given.empty();
+    for (const FilterRequests::Choice& c : choices) listed = listed || c.id == given;
+    if (!listed) choices.push_back({given, given});
+    return choices;
+}
 
 std::string Battery(VOQ_Headset h, unsigned index) {
     const double level = VOQ_Headset_GetBatteryLevel(h, index);
@@ -117,6 +130,18 @@ class ViewState {
 public:
     ViewState(const ViewOptions& options, Session& session, FilterRequests& filters)
         : options_(options), session_(session), filters_(filters), h_(session.Headset()) {
+        // The montage as chosen, to choose it again when the filter changes
+        // (a montage choice removes every stage, filters included).
+        VOQ_ClearError();
+        const char* montage = VOQ_Headset_GetMontageString(h_);
+        const char* reference = VOQ_Headset_GetReferenceString(h_);
+        montage_ = montage != nullptr ? montage : "";
+        reference_ = reference != nullptr ? reference : "";
+        ThrowIfLibraryFailed("");
+        if (!options.filter.empty()) {
+            session.AddFilter(options.filter);
+            filter_ = options.filter;
+        }
         Rebuild(0);
     }
 
@@ -181,11 +206,16 @@ public:
 
     const ViewEventPtr& Hello() const { return hello_; }
 
-    // Applies the filter the page asked for, if any.  Only "off" exists
-    // until the library offers filter stages.
+    // Applies the filter the page asked for, if any: the montage chosen
+    // again as it was, then the filter stage of the choice.  The samples
+    // buffered meanwhile are left behind.
     void ApplyFilterRequest(ViewHub& hub) {
         const std::string id = filters_.Take();
         if (id.empty() || id == filter_) return;
+        VOQ_ClearError();
+        VOQ_Headset_ChooseChannels(h_, montage_.c_str(), reference_.c_str(), 1);
+        ThrowIfLibraryFailed("");
+        if (id != "off") session_.AddFilter(id);
         filter_ = id;
         Rebuild(encoder_->NextSample());
         hub.SetHello(hello_);
@@ -250,6 +280,7 @@ private:
     std::vector<double> values_;
     ViewEventPtr hello_;
     std::string filter_ = "off";
+    std::string montage_, reference_;
     uint64_t samples_ = 0;
 };
 
@@ -260,7 +291,7 @@ int RunView(const Options& options, Session& session) {
     const ListenAddress wanted = ParseListenAddress(o.http);
 
     ViewHub hub(kMaxViewers, kQueuedEvents);
-    FilterRequests filters(FilterChoices());
+    FilterRequests filters(FilterChoices(o.filter));
     ViewServer server(hub, &filters);
     // Listening first: a taken port fails before the headset is touched.
     const ListenAddress served = server.Bind(wanted);

@@ -53,6 +53,9 @@ public:
     // Applies --montage / --reference when given (the library's own message
     // on a bad text).
     void ChooseMontage(const MontageOptions& montage);
+    // Adds a filter stage for --filter when given (the library's own message
+    // on a bad text); after the montage is chosen, which would remove it.
+    void AddFilter(const std::string& filter);
 
     // Acquisition on the device, read by the library's background thread,
     // and the impedance driver, remembered so that Stop() (and the

@@ -82,6 +82,7 @@ enum class StreamFormat { Auto, Csv, Tsv, Live };
 
 struct StreamOptions {
     MontageOptions montage;
+    std::string filter;        // empty: unfiltered
     double seconds = -1.0;     // negative: until Ctrl-C
     StreamFormat format = StreamFormat::Auto;
     std::string output;        // empty: standard output
@@ -90,6 +91,7 @@ struct StreamOptions {
 
 struct RecordOptions {
     MontageOptions montage;
+    std::string filter;        // empty: unfiltered
     std::string output;        // OUT.bdf (BDF+) or OUT.edf (EDF+)
     double seconds = -1.0;     // negative: until Ctrl-C
     double segmentMinutes = 30.0;   // 0: one file
@@ -103,6 +105,7 @@ struct RepairOptions {
 
 struct ViewOptions {
     MontageOptions montage;
+    std::string filter;        // empty: unfiltered at first (the page may choose)
     std::string http = "127.0.0.1:8765";   // HOST:PORT to serve the page on
     double seconds = -1.0;     // negative: until Ctrl-C
     double goodKOhm = 20.0;    // contact marks, as for `voq impedance`

@@ -114,7 +114,10 @@ void ViewServer::Impl::ServeStream(const httplib::Request& req, httplib::Respons
         "text/event-stream",
         [client, waits](size_t, httplib::DataSink& sink) {
             ViewEventPtr event = client->Next(kStreamWait);
-            if (client->Closed()) return false;
+            if (client->Closed()) {   // voq view is stopping: end the stream properly
+                sink.done();
+                return true;
+            }
             if (event) {
                 *waits = 0;
                 return sink.write(event->text.data(), event->text.size());

@@ -72,7 +72,11 @@ const voqCommon = (() => {
       }
       source.addEventListener("open", () => { streamBanner = ""; showBanner(); });
       source.addEventListener("error", () => {
-        streamBanner = "Not connected to voq view: it has stopped, or the connection was lost. Trying again...";
+        // The browser tries again by itself unless voq view refused the
+        // stream (too many pages open).
+        streamBanner = source.readyState === EventSource.CLOSED
+          ? "voq view refused this page's stream: close another of its pages, then reload this one."
+          : "Not connected to voq view: it has stopped, or the connection was lost. Trying again...";
         showBanner();
       });
     }
