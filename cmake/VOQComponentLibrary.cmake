@@ -7,13 +7,15 @@
 # script MAP names (and keeping the symbols of the static libraries it links
 # out of its exports), with every symbol resolved when it is linked (except
 # the sanitizer runtimes, which come with the program).  The alarm names come
-# from the library's protocol tables, compiled in here (hidden) because
-# libVOQ exports only its C interface.
+# from the library's protocol tables, and the calendar offset of the host
+# clock from its time base, compiled in here (hidden) because libVOQ exports
+# only its C interface.
 function(voq_add_component_library target stem header map)
   cmake_parse_arguments(COMPONENT "" "" "SOURCES;LINK;INCLUDES" ${ARGN})
   add_library(${target} SHARED ${COMPONENT_SOURCES}
     ${CMAKE_SOURCE_DIR}/library/voq/Protocol.cpp
-    ${CMAKE_SOURCE_DIR}/library/voq/Text.cpp)
+    ${CMAKE_SOURCE_DIR}/library/voq/Text.cpp
+    ${CMAKE_SOURCE_DIR}/library/voq/Time.cpp)
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME "${stem}-${CMAKE_SYSTEM_NAME}-${VOQ_PROCESSOR_NAME}"
     VERSION ${PROJECT_VERSION}

@@ -155,6 +155,7 @@ std::string Headset::SetTraditionalReference(bool autoSwap) {
 void Headset::AddChannelToMontage(const std::string& specification, bool autoSwap) {
     ReadLockGuard guard(*this);
     AddChannelToMontage(ConstructChannel(specification, autoSwap));
+    FitSampleTimes();
 }
 
 void Headset::AddChannelToMontage(Channel* channel) {
@@ -177,6 +178,7 @@ void Headset::AddChannelToMontage(Source* source) {
     if (!source) return;
     ReadLockGuard guard(*this);
     AddChannelToMontage(new Channel(*source, std::max<uint64_t>(SamplesFor(bufferDuration), 1)));
+    FitSampleTimes();
 }
 
 void Headset::ForgetMontage() {

@@ -257,17 +257,19 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
             return False
 
     def to_mne(self, seconds: Optional[float] = None, data: Any = None, *,
-               montage: Optional[str] = "standard_1020"):
+               montage: Optional[str] = "standard_1020", times: Any = None):
         """An ``mne.io.RawArray`` of `seconds` of new samples (or of `data`,
-        an array read from this headset's output channels): channel names,
-        types (eeg, stim, misc), the sampling rate, data in volts, trigger
-        changes as annotations and the standard 10-20 positions where the
-        names fit."""
+        an array read from this headset's output channels, with `times`, the
+        host times of its samples when known): channel names, types (eeg,
+        stim, misc), the sampling rate, data in volts, trigger changes as
+        annotations, the standard 10-20 positions where the names fit, and
+        the first sample's measurement time, as calendar time, as the
+        recording's ``meas_date``."""
         from .mne_export import to_mne
         if data is None:
             if seconds is None:
                 raise ValueError("give the seconds to read, or the data")
-            data = self.read(seconds)
+            data, times = self.read(seconds, timestamps=True)
         with _locked():
             channels = self._output_channels()
             names = [channel.name for channel in channels]
@@ -277,7 +279,7 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
                      for kind, channel in zip(kinds, channels)]
             rate = self.sampling_rate
         return to_mne(data, names, kinds, rate, microvolts=volts, alternative_names=strings,
-                      montage=montage)
+                      montage=montage, times=times)
 
     def record(self, path: str, seconds: Optional[float] = None, *, segment_minutes: float = 0.0,
                overwrite: bool = False, impedance_first: bool = False,

@@ -217,6 +217,12 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->check(CLI::IsMember({"csv", "tsv", "live"}, CLI::ignore_case));
     stream->add_option("-o,--output", o.stream.output, "Write the rows to this file")
         ->type_name("FILE");
+    std::string timestamps = "relative";
+    stream->add_option("--timestamps", timestamps,
+                       "The time column: relative (seconds from the first sample at the sampling rate) or "
+                       "host (when each sample was measured, in seconds of the host's monotonic clock)")
+        ->check(CLI::IsMember({"relative", "host"}, CLI::ignore_case))
+        ->capture_default_str();
 
     CLI::App* record = app.add_subcommand(
         "record", "Record the montage channels and the trigger to a BDF+ (OUT.bdf, 24-bit) or EDF+ "
@@ -319,6 +325,8 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
                     : format == "tsv" ? StreamFormat::Tsv
                     : format == "live" ? StreamFormat::Live
                                        : StreamFormat::Auto;
+    for (char& c : timestamps) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    o.stream.hostTimes = timestamps == "host";
     if (o.stream.format == StreamFormat::Live && !o.stream.output.empty()) {
         result.exitCode = kExitUsage;
         result.err = "--output takes csv or tsv rows, not the live view";

@@ -86,6 +86,7 @@ struct StreamOptions {
     double seconds = -1.0;     // negative: until Ctrl-C
     StreamFormat format = StreamFormat::Auto;
     std::string output;        // empty: standard output
+    bool hostTimes = false;    // time column: the host time of each sample
 };
 
 struct RecordOptions {
