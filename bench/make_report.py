@@ -554,14 +554,15 @@ def section_lsl(r):
         return [], []
     cpu = med([num(d, "cpu_share") for d in lsl])
     block = num(lsl[0], "block_period_ms")
-    age_med = med([num(d, "age_median_ms") for d in lsl]) - block
-    age_p99 = med([num(d, "age_p99_ms") for d in lsl]) - block
+    age_med = med([num(d, "age_median_ms") for d in lsl])
+    age_p99 = med([num(d, "age_p99_ms") for d in lsl])
     rows = [
         f"| `voq lsl` at 600 samples/s: CPU of the whole process besides the final spin (there is none) | "
         f"≤ 3% of one core | {pct(cpu)} | {verdict(cpu <= 0.03)} |",
-        f"| Age of the newest sample when an inlet receives it, beyond the {fmt(block, 0)}-ms block period: median | "
-        f"≤ 10 ms | {fmt(age_med, 1)} ms | {verdict(age_med <= 10)} |",
-        f"| The same: 99th percentile | ≤ 25 ms | {fmt(age_p99, 1)} ms | {verdict(age_p99 <= 25)} |",
+        f"| Age of the newest sample when an inlet receives it: median | ≤ {fmt(block + 10, 0)} ms (10 ms beyond "
+        f"the {fmt(block, 0)}-ms block period) | {fmt(age_med, 1)} ms | {verdict(age_med <= block + 10)} |",
+        f"| The same: 99th percentile | ≤ {fmt(block + 25, 0)} ms (25 ms beyond the block period) | "
+        f"{fmt(age_p99, 1)} ms | {verdict(age_p99 <= block + 25)} |",
     ]
     L, w = begin("LSL outlet", "`voq lsl` puts a 600-samples/s headset on the Lab Streaming Layer for a few percent "
       "of a core at most, and an inlet in another process has each block within milliseconds of its last "
@@ -574,8 +575,11 @@ def section_lsl(r):
       "for samples with `VOQ_Headset_WaitForSamples` and sleeps between the headset's blocks, so there is no "
       "final spin to leave out.  The age of a sample is the inlet's `lsl_local_clock()` when a pull returns "
       "minus the time stamp of the newest sample it received; the simulated headset sends a block every "
-      f"{fmt(block, 0)} ms, and the time stamp of a block's newest sample is when that sample was taken, so a "
-      f"block's age includes its own period.  {len(lsl)} runs, medians in the table of targets.")
+      f"{fmt(block, 0)} ms, and the time stamp of a sample is when the headset measured it (the library's "
+      "sample clock), so the age is the way from the headset to the inlet: the link, the reading, the outlet's "
+      "wait for the block and liblsl's transport.  The tail is the processes waiting for a core on a busy "
+      f"machine (the busy share and load average of each run).  {len(lsl)} runs, medians in the table of "
+      "targets.")
     w("")
     w("| Run | Whole process | Samples | Pulls | Age: median | 99th percentile | Maximum | Machine busy | "
       "Load average |")
