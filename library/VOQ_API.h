@@ -794,6 +794,67 @@ VOQ_EXPORT void VOQ_Headset_Receive(VOQ_Headset h, double duration, double idleT
 
 /** @} */
 
+/* ------------------------------------------------------------------------ */
+/** @name Sample times on the host's clock
+ *
+ * Every sample is stamped, once, on the thread that reads it, with the time
+ * at which the headset measured it, in seconds of the host's steady
+ * monotonic clock (VOQ_HostClock).  The stamp is estimated from when the
+ * blocks carrying the samples arrive and from the headset's own time
+ * stamps: it follows the headset's clock drift and is free of the link's
+ * jitter (blocks held back and released in bursts).  A constant delay that
+ * every block has (the least delay of the link) is part of every stamp.
+ * After connecting, the stamps settle within seconds; they never move
+ * backwards, each is later than the one before, and consecutive stamps lie
+ * within about 1 % of the true sample period apart.
+ *
+ * The times follow the output channels (VOQ_Headset_GetChannelByIndex):
+ * the sample "most recently read" is the one just before the oldest unread
+ * value of the output channel with the fewest unread values.  So after
+ * reading the same number of values from every output channel, it is the
+ * last of them, and after reading B values from each, their times are the
+ * B times that VOQ_Headset_GetSampleTimes gives.  A flush (of the headset's
+ * buffers or of a channel) leaves nothing unread: the sample most recently
+ * read is then the newest one, and the next value read follows it.  When a
+ * full buffer overflows, the oldest unread values are lost and the times
+ * move on with them.  A new montage, reference or stage starts with empty
+ * buffers, as after a flush.  Stage channels keep step with the times when
+ * their stage writes each of them once per sample (as the cascade is meant
+ * to be used).  Times are kept for as many samples as the longest channel
+ * buffer holds, and one more. */
+/** @{ */
+
+/** Now, in seconds of the host's steady monotonic clock (CLOCK_MONOTONIC,
+ *  the clock std::chrono::steady_clock and lsl_local_clock() count; it does
+ *  not jump when the calendar clock is set): the clock of every sample time.
+ *  @return the seconds; never fails.  Thread: any. */
+VOQ_EXPORT double VOQ_HostClock(void);
+/** The host time (VOQ_HostClock seconds) at which the sample most recently
+ *  read from the output channels with VOQ_Channel_ReadBuffered was measured
+ *  (see above).  Fails when no sample has arrived yet (so always on a
+ *  headset that never connected), when there are no output channels, and
+ *  when every sample that arrived is still unread.
+ *  @return the time; -1.0 on error.  Thread: the controlling thread or a
+ *  callback (it does not wait for the acquisition thread's lock). */
+VOQ_EXPORT double VOQ_Headset_GetSampleTime(VOQ_Headset h);
+/** The host times of the `count` samples up to and including the one that
+ *  VOQ_Headset_GetSampleTime gives, oldest first, written to times[0] on:
+ *  after reading a batch of B values from each output channel,
+ *  GetSampleTimes(h, t, B) gives each sample's time.  A count of 0 writes
+ *  and checks nothing; a NULL `times` with a count above 0 fails with "NULL
+ *  times pointer"; otherwise it fails as VOQ_Headset_GetSampleTime does.
+ *  @return how many times it wrote: fewer than `count` when the samples
+ *  before those are no longer kept (or there were none); 0 on error.
+ *  Thread: the controlling thread or a callback. */
+VOQ_EXPORT unsigned int VOQ_Headset_GetSampleTimes(VOQ_Headset h, double *times, unsigned int count);
+/** Inside a sample or stage callback: the host time at which the sample the
+ *  callback runs for was measured (the callbacks' own `sampleTime` argument
+ *  stays the headset's time stamp).  Fails anywhere else.
+ *  @return the time; -1.0 on error.  Thread: a callback of this headset. */
+VOQ_EXPORT double VOQ_Headset_GetCallbackSampleTime(VOQ_Headset h);
+
+/** @} */
+
 /** Seconds without any block after which the waiting functions give up. */
 #define VOQ_WAIT_SILENCE_LIMIT 5.0
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -128,10 +129,12 @@ EdfSegment::~EdfSegment() {
     if (watch_ >= 0) close(watch_);
 }
 
-void EdfSegment::SetStart(std::time_t start) {
+void EdfSegment::SetStart(double start) {
     if (handle_ < 0) return;
+    // The header's date and time hold whole seconds.
+    const std::time_t whole = static_cast<std::time_t>(std::floor(start));
     std::tm local;
-    if (localtime_r(&start, &local) == nullptr)
+    if (!std::isfinite(start) || localtime_r(&whole, &local) == nullptr)
         throw RecorderError("cannot prepare " + path_ + ": the start time is not a calendar time");
     header_.start = start;
     const int year = local.tm_year + 1900;

@@ -171,7 +171,7 @@ private:
     void OpenSegment();
     void CloseSegment(bool lastOne);
     void WriteRecord();
-    void AppendSample(const double* values);
+    void AppendSample(const double* values, double hostTime);
     void AddEvent(int kind, int64_t value, uint64_t sample);
     void PollHeadset();
     void MeasureImpedances();
@@ -212,7 +212,7 @@ private:
     bool startedAcquisition_ = false;
     bool impedanceDriverOn_ = false;
     uint64_t overflowBase_ = 0;
-    std::time_t start_ = 0;
+    double start_ = 0.0;               // calendar time of the open segment's first sample
 
     std::unique_ptr<EdfSegment> segment_;
     std::vector<std::string> files_;
@@ -221,6 +221,7 @@ private:
     std::vector<std::string> notes_;   // texts of caller annotations
     std::vector<double> record_;       // one data record, signal after signal
     std::vector<double> batch_;        // one batch, sample after sample
+    std::vector<double> times_;        // the host time of each of its samples
     int inRecord_ = 0;                 // samples in record_
     uint64_t segmentFirst_ = 0;        // first sample of the open segment
     int64_t trigger_ = 0;              // current trigger value

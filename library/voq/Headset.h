@@ -16,6 +16,7 @@
 //   Headset_Stages.cpp       the processing-stage cascade, filter stages
 //   Headset_Samples.cpp      data and accelerometer packets, per-sample update
 //   Headset_Buffering.cpp    buffers, batches, waiting, background acquisition
+//   Headset_Times.cpp        sample times on the host's clock
 //   Headset_Info.cpp         firmware, battery and information strings
 //
 // Threads and locks: the caller's thread, and at most one background
@@ -48,6 +49,8 @@
 #include "voq/ProcessingStage.h"
 #include "voq/Protocol.h"
 #include "voq/RingBuffer.h"
+#include "voq/SampleClock.h"
+#include "voq/SampleTimeRing.h"
 #include "voq/SerialPort.h"
 #include "voq/Source.h"
 #include "voq/Text.h"
@@ -316,6 +319,22 @@ public:
     bool BackgroundAcquisitionAlive() const { return acquisitionThread.Alive(); }
     double UpdateInterval() const { return updateInterval; }
 
+    // ----- Sample times (HostClock seconds) ----------------------------------
+    // The time at which the sample most recently read from the output
+    // channels was measured: the sample just before the oldest unread value
+    // of the output channel with the fewest unread values.  Throws when no
+    // sample has arrived, when there are no output channels, and when every
+    // sample that arrived is still unread.
+    double SampleTime();
+    // The times of up to `count` samples ending with that one, oldest first,
+    // into `times`; returns how many (fewer when older times are no longer
+    // kept: as many as the longest channel buffer holds).  Throws like
+    // SampleTime; nothing for a count of 0.
+    unsigned int SampleTimes(double* times, unsigned int count);
+    // Inside a sample or stage callback, the time of the sample it runs for;
+    // throws anywhere else.
+    double CallbackSampleTime() const;
+
     // ----- Information --------------------------------------------------------
     std::string FirmwareRevision() const;
     std::string BatteryLevel() const;
@@ -469,8 +488,7 @@ private:
     bool workerFailureReported = false;   // the worker's error was thrown once
     double spinSeconds = 0.0;             // see SpinSeconds()
     void CheckNotReadingThread() const;   // callbacks must not wait or read
-
-    void CheckWaitPossible(uint64_t samplesNeeded) const;
+    void CheckWaitPossible(uint64_t samplesNeeded);
     // AddProcessingStage, with a filter of this text when one is given.
     ProcessingStage* AddStage(const std::string& name, VOQ_ProcessingStageCallback callback, void* paramData,
                               ProcessingStage* input, const std::string* filterText);
@@ -481,6 +499,15 @@ private:
     void ResetPace();
     void DiscardDownTo(uint64_t keep);
     uint64_t SamplesFor(double seconds) const;
+
+    // Sample times (Headset_Times.cpp).  The clock belongs to the reading
+    // thread (under the read lock); the times are read by the caller.
+    SampleClock sampleClock;
+    SampleTimeRing sampleTimes;
+    int dataCounterGap = 0;              // ProcessData to ProcessSample
+    // Grows the times to the longest channel buffer (caller's thread).
+    void FitSampleTimes();
+    double StampSample(const DataPacketStruct& packet);
 
     // Background acquisition (last member: destroyed first, after it stopped)
     AcquisitionThread acquisitionThread;

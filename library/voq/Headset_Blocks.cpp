@@ -20,6 +20,24 @@ bool ChecksOut(const uint8_t* block, size_t length) {
            ReadU16LE(block + BlockLayout::kCRC);
 }
 
+// The time stamp of the last data packet that ProcessData will take among
+// the `available` bytes of packets; false when there is none.  Walks the
+// packets as ReadBlock does.
+bool LastDataTicks(const uint8_t* packets, long available, uint32_t& ticks) {
+    bool found = false;
+    while (available >= 7) {
+        const long length = packets[0];
+        if (length == 0 || length > available) break;
+        if (packets[1] == PacketSpecies::Data && size_t(length) >= DataPacketStruct::kWireSize) {
+            ticks = ReadU32LE(packets + 2);
+            found = true;
+        }
+        packets += length;
+        available -= length;
+    }
+    return found;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -79,6 +97,8 @@ int Headset::ReadBlock() {
 
     size_t got = ReceiveInput(blockBuffer, kBlockHeaderSize, kBlockTimeout);
     if (got == 0) return 0;
+    // When the block began to arrive: the sample clock's evidence.
+    const double arrival = HostClock();
     // On a framing fault everything after the first byte taken goes back to
     // the input, so that resynchronisation can find a block that starts
     // inside it.
@@ -117,6 +137,9 @@ int Headset::ReadBlock() {
     const double receptionTime = ReadU32LE(blockBuffer + BlockLayout::kTimeStamp) / kTicksPerSecond;
     long remaining = BlockLayout::PacketBytes(length);
     size_t cursor = BlockLayout::kPackets;
+    uint32_t lastTicks = 0;
+    if (LastDataTicks(blockBuffer + cursor, remaining, lastTicks))
+        sampleClock.BeginBlock(arrival, lastTicks, ReadU32LE(blockBuffer + BlockLayout::kTimeStamp));
     int count = 0;
     while (remaining >= 7) {
         int n = DecodePacket(blockBuffer + cursor, size_t(remaining), receptionTime);

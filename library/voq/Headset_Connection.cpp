@@ -61,6 +61,7 @@ Headset::Headset(const std::string& portName)
       controllerUpdates(0.0),
       acquisitionThread(this) {
     port.Init();
+    sampleTimes.Reserve(1024);
     try {
         Init();
         if (portName != "deferred") Connect(portName, true);
@@ -188,6 +189,9 @@ void Headset::Connect(std::string portName, bool initialize) {
     {
         ReadLockGuard guard(*this);
         port.Open(portName);
+        // A new connection (perhaps another headset): its clock is learnt
+        // afresh; the stamps still never go back.
+        sampleClock.Reset();
     }
     if (WillShow(2)) Message(2, "Connected to " + portName);
     if (initialize) Initialize();

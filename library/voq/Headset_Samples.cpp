@@ -21,6 +21,19 @@ const char* ArrivalText(char (&text)[96], int sequence, double packetTime) {
     return text;
 }
 
+// One sample's time in the ring while the sample is processed, its
+// callbacks included (also when one of them throws).
+class SampleInProgress {
+public:
+    SampleInProgress(SampleTimeRing& ring, double time) : times(ring) { times.BeginSample(time); }
+    ~SampleInProgress() { times.EndSample(); }
+    SampleInProgress(const SampleInProgress&) = delete;
+    SampleInProgress& operator=(const SampleInProgress&) = delete;
+
+private:
+    SampleTimeRing& times;
+};
+
 }  // namespace
 
 void Headset::ProcessData(const uint8_t* packet, size_t length, double receptionTime, double packetTime) {
@@ -33,6 +46,8 @@ void Headset::ProcessData(const uint8_t* packet, size_t length, double reception
     DataPacketStruct data;
     DataPacketStruct::Decode(packet, data);
     const int sequence = data.sequenceNumber;
+    // Samples since the previous one by the counter (0: unknown).
+    dataCounterGap = expectedDataPacketCounter == -1 ? 0 : (sequence - expectedDataPacketCounter + 256) % 256 + 1;
     if (expectedDataPacketCounter == -1) expectedDataPacketCounter = sequence;
     char text[96];
     if (sequence == expectedDataPacketCounter) {
@@ -92,6 +107,7 @@ void Headset::HandleAccelerometerSample(double time, double x, double y, double 
 
 void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime, double packetTime) {
     (void)receptionTime;
+    const SampleInProgress sample(sampleTimes, StampSample(packet));
 
     // Reference waves of the impedance driver's two frequencies.
     double c110 = 0.0, s110 = 0.0, c130 = 0.0, s130 = 0.0;

@@ -9,10 +9,18 @@
 
 namespace VOQ {
 
-// Seconds since the first call in the process (which returns 0), counted on a
-// monotonic clock so that stepping the wall clock cannot disturb time-outs,
-// deadlines or paces.
+// Seconds of the host's steady monotonic clock (CLOCK_MONOTONIC: what
+// std::chrono::steady_clock counts on Linux), the clock of every sample time
+// stamp given to callers.
+double HostClock();
+// Seconds since the first call in the process (which returns 0), counted on
+// the monotonic clock so that stepping the wall clock cannot disturb
+// time-outs, deadlines or paces.
 double PrecisionTime();
+// Seconds to add to a HostClock() reading to give calendar time (seconds
+// since the epoch, CLOCK_REALTIME) at that moment: the wall clock read
+// between two monotonic readings, the tightest of several tries.
+double CalendarMinusHostClock();
 // Waits, rounded to whole milliseconds; a negative value returns at once.
 void Sleep(double seconds);
 // Waits with microsecond resolution.
