@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cmath>
 
-#include "Words.h"
+#include "voq/Text.h"
 
 namespace voqlsl {
 
@@ -16,11 +16,6 @@ std::string Text(const char* text) { return text ? std::string(text) : std::stri
 void CheckLibrary(const std::string& what) {
     const char* error = VOQ_ClearError();
     if (error) throw LslError(what + ": " + error);
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
 }
 
 // The name of the first source in a channel's text form: "-Fz+Pz*0.25"
@@ -135,7 +130,7 @@ StreamDescription DescribeHeadset(VOQ_Headset headset) {
     d.reference = Text(VOQ_Headset_GetReferenceString(headset));
     d.filtering = Text(VOQ_Headset_GetPrefiltering(headset));
     const std::string factoryReference = Text(VOQ_Headset_GetFactoryReferenceString(headset));
-    const std::vector<std::string> axes = voqrec::Words(Text(VOQ_Headset_GetSourceNames(headset, 0x03)));
+    const std::vector<std::string> axes = Split(Text(VOQ_Headset_GetSourceNames(headset, 0x03)));
     const unsigned count = VOQ_Headset_GetNumberOfChannels(headset);
     const unsigned stages = VOQ_Headset_GetNumberOfProcessingStages(headset);
     const unsigned outputs =
@@ -155,7 +150,7 @@ StreamDescription DescribeHeadset(VOQ_Headset headset) {
     d.markersSourceId = "VOQ-" + serial + "-markers";
 
     std::string triggerName;
-    const std::vector<std::string> all = voqrec::Words(Text(VOQ_Headset_GetSourceNames(headset, 0x1FF)));
+    const std::vector<std::string> all = Split(Text(VOQ_Headset_GetSourceNames(headset, 0x1FF)));
     if (std::find(all.begin(), all.end(), "TRG") != all.end()) {
         triggerName = Text(VOQ_Source_GetName(VOQ_Headset_GetSourceByName(headset, "TRG")));
         CheckLibrary(what);

@@ -326,7 +326,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
                     : format == "tsv" ? StreamFormat::Tsv
                     : format == "live" ? StreamFormat::Live
                                        : StreamFormat::Auto;
-    for (char& c : timestamps) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    timestamps = Lower(timestamps);
     o.stream.hostTimes = timestamps == "host";
     if (o.stream.format == StreamFormat::Live && !o.stream.output.empty()) {
         result.exitCode = kExitUsage;
