@@ -120,6 +120,7 @@ def load(results):
               for rate in (300, 600)}
     drift = [kv(f) for f in sorted(glob.glob(os.path.join(results, "drift_*.txt")))]
     st = kv(os.path.join(results, "startup.txt"))
+    lsl = [kv(f) for f in sorted(glob.glob(os.path.join(results, "lsl_*.txt")))]
 
     def smed(rate, key):
         return med([num(d, key) for d in stream[rate]])
@@ -178,6 +179,7 @@ def load(results):
         cpu300=cpu300,
         cpu600=cpu600,
         startup=startup,
+        lsl=lsl,
         view=view,
         stamps=stamps,
         onsets=onsets,
@@ -546,8 +548,52 @@ def section_timestamps(r):
     return rows, L
 
 
+def section_lsl(r):
+    lsl = r.lsl
+    if not lsl:
+        return [], []
+    cpu = med([num(d, "cpu_share") for d in lsl])
+    block = num(lsl[0], "block_period_ms")
+    age_med = med([num(d, "age_median_ms") for d in lsl])
+    age_p99 = med([num(d, "age_p99_ms") for d in lsl])
+    rows = [
+        f"| `voq lsl` at 600 samples/s: CPU of the whole process besides the final spin (there is none) | "
+        f"≤ 3% of one core | {pct(cpu)} | {verdict(cpu <= 0.03)} |",
+        f"| Age of the newest sample when an inlet receives it: median | ≤ {fmt(block + 10, 0)} ms (10 ms beyond "
+        f"the {fmt(block, 0)}-ms block period) | {fmt(age_med, 1)} ms | {verdict(age_med <= block + 10)} |",
+        f"| The same: 99th percentile | ≤ {fmt(block + 25, 0)} ms (25 ms beyond the block period) | "
+        f"{fmt(age_p99, 1)} ms | {verdict(age_p99 <= block + 25)} |",
+    ]
+    L, w = begin("LSL outlet", "`voq lsl` puts a 600-samples/s headset on the Lab Streaming Layer for a few percent "
+      "of a core at most, and an inlet in another process has each block within milliseconds of its last "
+      "sample.  Program: `bench/bench_live lsl`.")
+    w("`voq --port PATH lsl` streams the factory montage (28 channels) of a `voq-sim` process at 600 samples/s; "
+      "the tests' inlet (`voq-lsl-inlet`, a C program linked to the same liblsl) reads it in a third process, "
+      "every exchange on the loopback interface (the tests' configuration).  The tool's CPU time is its whole "
+      "process, every thread (the outlet loop, the acquisition worker, liblsl's threads), from `/proc`, over "
+      "the time the inlet is connected after 3 s of warm-up.  The outlet does not use the batch wait: it waits "
+      "for samples with `VOQ_Headset_WaitForSamples` and sleeps between the headset's blocks, so there is no "
+      "final spin to leave out.  The age of a sample is the inlet's `lsl_local_clock()` when a pull returns "
+      "minus the time stamp of the newest sample it received; the simulated headset sends a block every "
+      f"{fmt(block, 0)} ms, and the time stamp of a sample is when the headset measured it (the library's "
+      "sample clock), so the age is the way from the headset to the inlet: the link, the reading, the outlet's "
+      "wait for the block and liblsl's transport.  The tail is the processes waiting for a core on a busy "
+      f"machine (the busy share and load average of each run).  {len(lsl)} runs, medians in the table of "
+      "targets.")
+    w("")
+    w("| Run | Whole process | Samples | Pulls | Age: median | 99th percentile | Maximum | Machine busy | "
+      "Load average |")
+    w("|---|---|---|---|---|---|---|---|---|")
+    for i, d in enumerate(lsl, 1):
+        w(f"| {i} | {pct(num(d, 'cpu_share'))} | {d['samples']} | {d['chunks']} | "
+          f"{fmt(num(d, 'age_median_ms'), 1)} ms | {fmt(num(d, 'age_p99_ms'), 1)} ms | "
+          f"{fmt(num(d, 'age_max_ms'), 1)} ms | {pct(num(d, 'machine_busy_share'), 0)} | {d['load_average']} |")
+    w("")
+    return rows, L
+
+
 SECTIONS = [section_ingest, section_allocations, section_cpu, section_latency, section_pacing, section_startup,
-            section_view, section_filters, section_timestamps]
+            section_view, section_filters, section_timestamps, section_lsl]
 
 
 def main():
@@ -600,7 +646,7 @@ def main():
     w("")
     w("- `bench/bench_ingest`: Google Benchmark (`BM_Ingest`, `BM_Floor`, `BM_FilterSections`), `--allocations`, "
       "`--callgrind=ingest|floor`.")
-    w("- `bench/bench_live stream|drift|startup`: the live measurements (key=value output).")
+    w("- `bench/bench_live stream|drift|startup|lsl`: the live measurements (key=value output).")
     w("- `bench/bench_timestamps`: the sample times against the simulated headset's trigger truth (key=value output).")
     w("- `bench/bench_view.py`: `voq view` with pages in headless Chromium (key=value output).")
     w("- `scripts/bench`: builds, runs everything and writes this file; `VOQ_BENCH_QUICK=1` for a short trial run.")

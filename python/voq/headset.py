@@ -318,6 +318,28 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
                 except VOQError:
                     pass
 
+    def stream_lsl(self, seconds: Optional[float] = None, *,
+                   progress: Optional[Callable[[Dict[str, int]], Any]] = None) -> Dict[str, int]:
+        """Streams the output channels on the Lab Streaming Layer for
+        `seconds` (None: until Ctrl-C) and returns the counts ("samples",
+        "markers", "triggers", "overflowed").
+
+        Two streams appear while it runs: "VOQ <serial number>" (type EEG,
+        source_id "VOQ-<serial number>"; float32 samples, each with its own
+        time stamp on the clock of ``pylsl.local_clock()``; the channels'
+        labels, units, types, references and 10-20 positions in the
+        metadata) and "VOQ <serial number> markers" ("trigger <value>" at
+        every change of the trigger channel to a value other than 0,
+        "alarm <name>" for the headset's alarms, taken off its list; see
+        :meth:`alarms`).  Samples go out as soon as they arrive.  Starts
+        acquisition when the headset is not acquiring and stops it again.  A
+        KeyboardInterrupt closes the streams and is raised again.
+        `progress` is called after every push with the counts so far.  For
+        an application's own loop, and markers of its own, use
+        :class:`voq.lsl.Outlet`."""
+        from .lsl import stream
+        return stream(self, seconds, progress)
+
     def __repr__(self) -> str:
         if self._handle is None:
             return "<voq.Headset (closed)>"

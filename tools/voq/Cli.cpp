@@ -272,12 +272,22 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
 
+    CLI::App* lsl = app.add_subcommand(
+        "lsl", "Stream the montage channels and the trigger on the Lab Streaming Layer until Ctrl-C: "
+               "\"VOQ <serial number>\" (EEG) and \"VOQ <serial number> markers\" (trigger, alarm "
+               "and link markers)");
+    lsl->callback([&o] { o.command = Command::Lsl; });
+    AddMontageOptions(lsl, o.lsl.montage);
+    AddFilterOption(lsl, o.lsl.filter);
+    lsl->add_option("--seconds", o.lsl.seconds, "Stop after this many seconds (default: Ctrl-C)")
+        ->check(CLI::NonNegativeNumber);
+
     CLI::App* sim = app.add_subcommand(
         "sim", "Run a simulated headset on a pseudo-terminal until Ctrl-C; prints its path");
     sim->callback([&o] { o.command = Command::Sim; });
     AddSimOptions(sim, o.sim, "", "Simulated headset");
 
-    for (CLI::App* sub : {info, imp, stream, record, repair, view, sim}) sub->fallthrough();
+    for (CLI::App* sub : {info, imp, stream, record, repair, view, lsl, sim}) sub->fallthrough();
 
     ParseResult result;
     std::ostringstream out, err;
@@ -302,7 +312,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
             std::vector<std::string> rest = app.remaining();
             result.err = rest.empty() ? std::string("a command is required")
                                       : "unknown command \"" + rest.front() + "\"";
-            result.err += ": info, impedance, stream, record, repair, view or sim";
+            result.err += ": info, impedance, stream, record, repair, view, lsl or sim";
         }
         return result;
     }

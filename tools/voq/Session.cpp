@@ -294,6 +294,20 @@ void Session::ChooseMontage(const MontageOptions& montage) {
         "'voq info' lists the names this headset knows");
 }
 
+void Session::ChooseMontageWithTrigger(const MontageOptions& montage) {
+    ChooseMontage(montage);
+    if (montage.montage.empty()) return;
+    const unsigned n = VOQ_Headset_GetNumberOfChannels(headset_);
+    for (unsigned i = 0; i < n; ++i)
+        if (VOQ_Channel_IsTrigger(VOQ_Headset_GetChannelByIndex(headset_, i))) return;
+    VOQ_ClearError();
+    VOQ_Headset_ChooseChannels(headset_, (montage.montage + " TRG").c_str(), montage.reference.c_str(), 1);
+    if (VOQ_ClearError() != nullptr) {
+        ChooseMontage(montage);
+        if (!options_.quiet) std::fprintf(stderr, "voq: warning: this headset has no trigger input\n");
+    }
+}
+
 void Session::AddFilter(const std::string& filter) {
     if (filter.empty()) return;
     VOQ_ClearError();

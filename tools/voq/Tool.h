@@ -112,7 +112,13 @@ struct ViewOptions {
     double fairKOhm = 50.0;
 };
 
-enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Sim };
+struct LslOptions {
+    MontageOptions montage;
+    std::string filter;        // empty: unfiltered
+    double seconds = -1.0;     // negative: until Ctrl-C
+};
+
+enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Lsl, Sim };
 
 struct Options {
     Command command = Command::None;
@@ -122,6 +128,7 @@ struct Options {
     RecordOptions record;
     RepairOptions repair;
     ViewOptions view;
+    LslOptions lsl;
     SimOptions sim;            // options of `voq sim`
 };
 
