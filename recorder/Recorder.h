@@ -18,7 +18,9 @@
 //     "Trigger" (0 to 255, stored digit for digit, so that readers take it as
 //     a stimulus channel);
 //   - header: equipment (hardware model and serial number), the start date
-//     and time of the first sample;
+//     and time of the first sample's measurement (whole seconds; the
+//     fraction, to 0.1 ms, in the first data record's time-keeping
+//     annotation, which every annotation's onset in the file includes);
 //   - annotations: "TRG <value>" at every sample where the trigger value
 //     changes, "Alarm <name>" for the headset's alarms (those pending before
 //     the recording at its start, as "Alarm <name> (earlier)"), "Overflow: N samples
