@@ -146,7 +146,14 @@ VOQ_Headset VOQ_Headset_New(const char* portName) {
     });
 }
 
-void VOQ_Headset_Delete(VOQ_Headset h) { FrameVoid([&] { delete H(h); }); }
+void VOQ_Headset_Delete(VOQ_Headset h) {
+    FrameVoid([&] {
+        VOQ::Headset* headset = H(h);
+        // Deleting waits for the reading thread, which a callback runs on.
+        headset->RefuseInsideCallback("delete the headset");
+        delete headset;
+    });
+}
 void VOQ_Headset_Connect(VOQ_Headset h, const char* portName) {
     FrameVoid([&] { H(h)->Connect(Text(portName), true); });
 }
@@ -387,9 +394,23 @@ VOQ_Channel VOQ_ProcessingStage_GetChannelByIndex(VOQ_ProcessingStage s, unsigne
 VOQ_Channel VOQ_ProcessingStage_GetChannelByName(VOQ_ProcessingStage s, const char* name) {
     return Frame<VOQ_Channel>(nullptr, [&] { return Handle(P(s)->GetChannelByName(Text(name), true)); });
 }
-void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s) { FrameVoid([&] { P(s)->ClearChannels(); }); }
+// A stage's channel edits go through its headset, which makes them under its
+// read lock (and refuses them inside callbacks).
+void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s) {
+    FrameVoid([&] {
+        VOQ::ProcessingStage* stage = P(s);
+        if (stage->owner)
+            stage->owner->ClearStageChannels(stage);
+        else
+            stage->ClearChannels();
+    });
+}
 VOQ_Channel VOQ_ProcessingStage_AddChannel(VOQ_ProcessingStage s, const char* name, size_t capacity) {
-    return Frame<VOQ_Channel>(nullptr, [&] { return Handle(P(s)->AddChannel(Text(name), capacity)); });
+    return Frame<VOQ_Channel>(nullptr, [&] {
+        VOQ::ProcessingStage* stage = P(s);
+        return Handle(stage->owner ? stage->owner->AddStageChannel(stage, Text(name), capacity)
+                                   : stage->AddChannel(Text(name), capacity));
+    });
 }
 VOQ_ProcessingStage VOQ_ProcessingStage_GetInput(VOQ_ProcessingStage s) {
     return Frame<VOQ_ProcessingStage>(nullptr, [&] { return Handle(P(s)->input); });
@@ -467,4 +488,20 @@ size_t VOQ_Headset_WaitForSamples(VOQ_Headset h, size_t n) {
 void VOQ_Headset_Idle(VOQ_Headset h, double seconds) { FrameVoid([&] { H(h)->Idle(seconds); }); }
 void VOQ_Headset_Receive(VOQ_Headset h, double duration, double idleTime) {
     FrameVoid([&] { H(h)->Receive(duration, idleTime); });
+}
+
+// ---------------------------------------------------------------------------
+// Sample times
+
+double VOQ_HostClock(void) { return Frame<double>(-1.0, [] { return VOQ::HostClock(); }); }
+double VOQ_Headset_GetSampleTime(VOQ_Headset h) { return Frame<double>(-1.0, [&] { return H(h)->SampleTime(); }); }
+unsigned int VOQ_Headset_GetSampleTimes(VOQ_Headset h, double* times, unsigned int count) {
+    return Frame<unsigned int>(0, [&] {
+        VOQ::Headset* headset = H(h);
+        if (count == 0) return 0u;
+        return headset->SampleTimes(POINTER(times, "times"), count);
+    });
+}
+double VOQ_Headset_GetCallbackSampleTime(VOQ_Headset h) {
+    return Frame<double>(-1.0, [&] { return H(h)->CallbackSampleTime(); });
 }

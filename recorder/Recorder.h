@@ -18,7 +18,9 @@
 //     "Trigger" (0 to 255, stored digit for digit, so that readers take it as
 //     a stimulus channel);
 //   - header: equipment (hardware model and serial number), the start date
-//     and time of the first sample;
+//     and time of the first sample's measurement (whole seconds; the
+//     fraction, to 0.1 ms, in the first data record's time-keeping
+//     annotation, which every annotation's onset in the file includes);
 //   - annotations: "TRG <value>" at every sample where the trigger value
 //     changes, "Alarm <name>" for the headset's alarms (those pending before
 //     the recording at its start, as "Alarm <name> (earlier)"), "Overflow: N samples
@@ -171,7 +173,7 @@ private:
     void OpenSegment();
     void CloseSegment(bool lastOne);
     void WriteRecord();
-    void AppendSample(const double* values);
+    void AppendSample(const double* values, double hostTime);
     void AddEvent(int kind, int64_t value, uint64_t sample);
     void PollHeadset();
     void MeasureImpedances();
@@ -212,7 +214,7 @@ private:
     bool startedAcquisition_ = false;
     bool impedanceDriverOn_ = false;
     uint64_t overflowBase_ = 0;
-    std::time_t start_ = 0;
+    double start_ = 0.0;               // calendar time of the open segment's first sample
 
     std::unique_ptr<EdfSegment> segment_;
     std::vector<std::string> files_;
@@ -221,6 +223,7 @@ private:
     std::vector<std::string> notes_;   // texts of caller annotations
     std::vector<double> record_;       // one data record, signal after signal
     std::vector<double> batch_;        // one batch, sample after sample
+    std::vector<double> times_;        // the host time of each of its samples
     int inRecord_ = 0;                 // samples in record_
     uint64_t segmentFirst_ = 0;        // first sample of the open segment
     int64_t trigger_ = 0;              // current trigger value

@@ -16,6 +16,7 @@
 //   Headset_Stages.cpp       the processing-stage cascade, filter stages
 //   Headset_Samples.cpp      data and accelerometer packets, per-sample update
 //   Headset_Buffering.cpp    buffers, batches, waiting, background acquisition
+//   Headset_Times.cpp        sample times on the host's clock
 //   Headset_Info.cpp         firmware, battery and information strings
 //
 // Threads and locks: the caller's thread, and at most one background
@@ -48,6 +49,8 @@
 #include "voq/ProcessingStage.h"
 #include "voq/Protocol.h"
 #include "voq/RingBuffer.h"
+#include "voq/SampleClock.h"
+#include "voq/SampleTimeRing.h"
 #include "voq/SerialPort.h"
 #include "voq/Source.h"
 #include "voq/Text.h"
@@ -63,7 +66,15 @@ class AcquisitionThread : public Thread {
 public:
     explicit AcquisitionThread(Headset* owner) : headset(owner) {}
     void* Run() override;
+    // True while the worker is in its reading loop, where it reads the
+    // replies to everyone's commands.  Before it (its own start command) and
+    // after it (its own stop command) the worker is in a transaction of its
+    // own: a transaction of another thread then reads its reply itself.
+    bool ReadsForOthers() const { return Alive() && streaming.load(); }
     Headset* headset;
+
+private:
+    std::atomic<bool> streaming{false};
 };
 
 // Default message sink: the message and a newline on standard error.
@@ -85,7 +96,13 @@ public:
     // ----- Connection ------------------------------------------------------
     void Init();
     void Connect(std::string portName, bool initialize);
+    // Stops the background worker and waits for it, stops the stream if the
+    // device streams, then closes the port.  A stop
+    // that fails leaves the port open (the caller may try again), unless the
+    // link itself failed (LinkError): the port is then closed all the same.
     void Disconnect();
+    // Disconnects and forgets everything learned from the device, however
+    // disconnecting ends; its failure is thrown afterwards.
     void CleanUp();
     bool IsConnected() const { return port.IsOpenOrFake(); }
     double SecondsSinceConnection() const;
@@ -111,6 +128,9 @@ public:
     // ----- Blocks ----------------------------------------------------------
     bool TryToReadBlock();
     int ReadBlock();
+    // Throws "Cannot read from headset: ..." unless the port is open (or fed
+    // with fake data): the first check of every reading call.
+    void CheckReadable() const;
     // Dispatches one packet of `available` bytes (its length byte may claim
     // more); returns its length byte.
     int DecodePacket(const uint8_t* packet, size_t available, double receptionTime);
@@ -242,6 +262,11 @@ public:
     ProcessingStage* GetProcessingStageByIndex(unsigned int index);
     unsigned int NumberOfProcessingStages() const;
     void ReallocateStageBuffers(ProcessingStage* stage, double seconds);
+    // A stage's own channel edits, made under the read lock like every other
+    // cascade change, so that a background worker never runs a stage whose
+    // channel list is half-changed.
+    void ClearStageChannels(ProcessingStage* stage);
+    Channel* AddStageChannel(ProcessingStage* stage, const std::string& channelName, uint64_t capacity);
     void ForgetCascade();
 
     // ----- Samples -----------------------------------------------------------
@@ -261,7 +286,8 @@ public:
     void ConfigureBatch(unsigned int batchSize, double batchLatency);
     bool RebaseBufferingController(double rate, bool resetUpdates);
     // The waits never wait forever.  They throw an Error instead of waiting
-    // when there are no output channels, when the samples asked for cannot fit
+    // when the headset is not connected (checked first, like every reading
+    // call: Receive and Idle too), when there are no output channels, when the samples asked for cannot fit
     // in the output buffers, when the sampling rate or batch size is unknown
     // or 0 (WaitForBatch), when the background worker has ended by an error
     // (its message, reported once), and when no block has arrived for
@@ -293,11 +319,39 @@ public:
     bool BackgroundAcquisitionAlive() const { return acquisitionThread.Alive(); }
     double UpdateInterval() const { return updateInterval; }
 
+    // ----- Sample times (HostClock seconds) ----------------------------------
+    // The time at which the sample most recently read from the output
+    // channels was measured: the sample just before the oldest unread value
+    // of the output channel with the fewest unread values.  Throws when no
+    // sample has arrived, when there are no output channels, and when every
+    // sample that arrived is still unread.
+    double SampleTime();
+    // The times of up to `count` samples ending with that one, oldest first,
+    // into `times`; returns how many (fewer when older times are no longer
+    // kept: as many as the longest channel buffer holds).  Throws like
+    // SampleTime; nothing for a count of 0.
+    unsigned int SampleTimes(double* times, unsigned int count);
+    // Inside a sample or stage callback, the time of the sample it runs for;
+    // throws anywhere else.
+    double CallbackSampleTime() const;
+
     // ----- Information --------------------------------------------------------
     std::string FirmwareRevision() const;
     std::string BatteryLevel() const;
     double BatteryLevel(unsigned int index) const;
     std::string InfoString() const;
+
+    // ----- What callbacks must not do -----------------------------------------
+    // Throws "cannot <action> inside a sample or stage callback" on the
+    // thread that holds the read lock (callbacks run there): for what would
+    // wait for the reading thread itself (commands, waits, reads, connecting,
+    // disconnecting, deleting the headset).
+    void RefuseInsideCallback(const char* action) const;
+    // The same message on the thread that is running a sample or stage
+    // callback: for changes of the montage, references, cascade and buffer
+    // lengths, which the per-sample path is using.  (Packet processing itself
+    // may rebuild the sources, and with them the montage.)
+    void RefuseChangeInsideCallback(const char* action) const;
 
     // Takes the read lock unless this thread holds it already.
     class ReadLockGuard {
@@ -336,7 +390,7 @@ private:
     std::string slaveFirmwareRevision;
 
     // Calibration memory
-    std::array<uint8_t, 128> calibrationMemory;
+    std::array<uint8_t, CalibrationLayout::kImageSize> calibrationMemory;
     std::set<int> calibrationPagesReceived;
     int calibrationLayoutVersion;
     SourceID::Code cmfLocation;
@@ -373,6 +427,7 @@ private:
     // gives back for resynchronisation, and the block it found.  Read under
     // the read lock only.
     std::deque<uint8_t> pendingInput;
+    void ClosePort();                   // under the read lock
     size_t ReceiveInput(uint8_t* buffer, size_t count, double timeout);
     void UnreadInput(const uint8_t* bytes, size_t count);
     bool FillPendingInput(size_t count, bool& quiet);
@@ -387,6 +442,8 @@ private:
     // Sample callback
     std::atomic<VOQ_SampleCallback> sampleCallback;
     std::atomic<void*> sampleCallbackUserData;
+    // The thread running the sample and stage callbacks, while it does.
+    std::atomic<std::thread::id> callbackThread;
 
     // Sources, montage and cascade
     std::vector<Source*> sources;
@@ -431,10 +488,7 @@ private:
     bool workerFailureReported = false;   // the worker's error was thrown once
     double spinSeconds = 0.0;             // see SpinSeconds()
     void CheckNotReadingThread() const;   // callbacks must not wait or read
-    // Throws "cannot <action> inside a sample or stage callback" on the
-    // thread that holds the read lock (callbacks run there).
-    void RefuseInsideCallback(const char* action) const;
-    void CheckWaitPossible(uint64_t samplesNeeded) const;
+    void CheckWaitPossible(uint64_t samplesNeeded);
     // AddProcessingStage, with a filter of this text when one is given.
     ProcessingStage* AddStage(const std::string& name, VOQ_ProcessingStageCallback callback, void* paramData,
                               ProcessingStage* input, const std::string* filterText);
@@ -445,6 +499,15 @@ private:
     void ResetPace();
     void DiscardDownTo(uint64_t keep);
     uint64_t SamplesFor(double seconds) const;
+
+    // Sample times (Headset_Times.cpp).  The clock belongs to the reading
+    // thread (under the read lock); the times are read by the caller.
+    SampleClock sampleClock;
+    SampleTimeRing sampleTimes;
+    int dataCounterGap = 0;              // ProcessData to ProcessSample
+    // Grows the times to the longest channel buffer (caller's thread).
+    void FitSampleTimes();
+    double StampSample(const DataPacketStruct& packet);
 
     // Background acquisition (last member: destroyed first, after it stopped)
     AcquisitionThread acquisitionThread;

@@ -60,6 +60,7 @@ uint64_t Headset::SamplesFor(double seconds) const {
 void Headset::ReallocateBuffers(double bufferSeconds, double impedanceSeconds) {
     uint64_t impedanceLength = SamplesFor(impedanceSeconds);
     uint64_t channelLength = std::max<uint64_t>(SamplesFor(bufferSeconds), 1);
+    RefuseChangeInsideCallback("change buffer lengths");
     // The reading thread writes these buffers: keep it out while they change.
     ReadLockGuard guard(*this);
     for (Source* source : sources)
@@ -68,6 +69,7 @@ void Headset::ReallocateBuffers(double bufferSeconds, double impedanceSeconds) {
         if (channel) channel->buffer.Allocate(channelLength);
     bufferDuration = bufferSeconds;
     impedanceWindow = impedanceSeconds;
+    FitSampleTimes();
 }
 
 void Headset::FlushBuffers() {
@@ -143,8 +145,9 @@ void Headset::ResetPace() { RebaseBufferingController(samplingRate, true); }
 // read there would wait for itself.
 void Headset::CheckNotReadingThread() const { RefuseInsideCallback("wait for samples or read blocks"); }
 
-void Headset::CheckWaitPossible(uint64_t samplesNeeded) const {
+void Headset::CheckWaitPossible(uint64_t samplesNeeded) {
     CheckNotReadingThread();
+    FitSampleTimes();   // channels a stage added itself
     const std::vector<Channel*>& channels = OutputChannels();
     if (channels.empty())
         throw Error("cannot wait for samples: the headset has no output channels (choose a montage first)");
@@ -204,6 +207,7 @@ void Headset::DiscardDownTo(uint64_t keep) {
 }
 
 double Headset::WaitForBatch() {
+    CheckReadable();
     const double callStart = PrecisionTime();
     const double R = samplingRate;
     if (!(R > 0.0)) throw Error("cannot wait for a batch: the sampling rate is not known");
@@ -318,6 +322,7 @@ double Headset::WaitForBatch() {
 }
 
 uint64_t Headset::WaitForSamples(uint64_t n) {
+    CheckReadable();
     const double callStart = PrecisionTime();
     CheckWaitPossible(n);
     CheckWaitProgress(callStart);
@@ -336,6 +341,7 @@ void Headset::WasteSamples(uint64_t n) {
 // Reading in the caller's thread
 
 void Headset::Receive(double duration, double idleTime) {
+    CheckReadable();
     CheckNotReadingThread();
     const double t0 = SecondsSinceConnection();
     if (dataAcquisitionMode == 0) StartDataAcquisition();
@@ -357,6 +363,7 @@ void Headset::Receive(double duration, double idleTime) {
 }
 
 void Headset::Idle(double seconds) {
+    CheckReadable();
     CheckNotReadingThread();
     const double t0 = PrecisionTime();
     if (seconds < 0) {
@@ -379,16 +386,24 @@ bool Headset::StartBackgroundAcquisition() {
 
 void Headset::StopBackgroundAcquisition() { acquisitionThread.stopRequested = true; }
 
-
 void* AcquisitionThread::Run() {
     if (!headset) return nullptr;
+    // Marks the reading loop, however it is left.
+    struct StreamingScope {
+        std::atomic<bool>& flag;
+        explicit StreamingScope(std::atomic<bool>& f) : flag(f) { flag = true; }
+        ~StreamingScope() { flag = false; }
+    };
     try {
         const bool wasRunning = headset->DataAcquisitionMode() != 0;
         if (!wasRunning) headset->StartDataAcquisition();
-        while (!stopRequested.load()) {
-            if (headset->DataAcquisitionMode() == 0) break;
-            headset->TryToReadBlock();
-            Sleep(kPollPause);
+        {
+            StreamingScope scope(streaming);
+            while (!stopRequested.load()) {
+                if (headset->DataAcquisitionMode() == 0) break;
+                headset->TryToReadBlock();
+                Sleep(kPollPause);
+            }
         }
         if (!wasRunning && headset->DataAcquisitionMode() != 0) headset->StopDataAcquisition();
     } catch (const std::exception& e) {

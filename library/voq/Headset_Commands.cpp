@@ -6,13 +6,11 @@ namespace VOQ {
 
 namespace {
 
-// One command with an optional u16 payload, sent with the given time-out and
+// One command with a u16 payload (or none), sent with the given time-out and
 // the standard number of attempts.
-int SendWord(Headset& headset, CommandDestination::Code destination, CommandFamily::Code family, int value,
+int SendWord(Headset& headset, CommandDestination::Code destination, CommandFamily::Code family, uint16_t value,
              double timeout) {
-    uint8_t payload[2];
-    WriteU16LE(payload, uint16_t(value));
-    Command command(destination, family, payload, sizeof payload);
+    Command command = WordCommand(destination, family, value);
     return headset.Send(command, timeout, kAttempts) ? 1 : 0;
 }
 
@@ -66,7 +64,11 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
             ReadLockGuard guard(*this);
             written = port.Send(bytes.data(), bytes.size());
         }
-        if (written < 0) throw Error("Write to serial port failed with errno " + std::to_string(-written));
+        if (written < 0) {
+            const std::string failure = "Write to serial port failed with errno " + std::to_string(-written);
+            if (SerialPort::LinkFailed(-written)) throw LinkError(failure);
+            throw Error(failure);
+        }
         if (size_t(written) < bytes.size())
             throw Error("Could not send complete command (sent " + std::to_string(written) + " of " +
                         std::to_string(bytes.size()) + " bytes)");
@@ -75,12 +77,11 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
         const double deadline = PrecisionTime() + timeout;
         bool pending = true;
         do {
-            if (acquisitionThread.Alive() && !acquisitionThread.stopRequested.load() &&
-                !acquisitionThread.IsCurrentThread()) {
-                // Only the worker reads while it runs; it settles the command.
-                // A worker asked to stop may already wait for this
-                // transaction's lock to stop the stream, so then the reply is
-                // read here (block reads take turns under the read lock).
+            if (acquisitionThread.ReadsForOthers() && !acquisitionThread.IsCurrentThread()) {
+                // The worker, in its reading loop, settles the command.  Before
+                // and after that loop it may be waiting for this transaction's
+                // lock to start or stop the stream, so then the reply is read
+                // here (block reads take turns under the read lock).
                 Sleep(0.001);
             } else {
                 TryToReadBlock();
@@ -173,6 +174,7 @@ int Headset::ReadClock() {
 }
 
 int Headset::StartBatteryMonitor() {
+    // 1 starts the monitor (0 would stop it); no reply is awaited.
     return SendWord(*this, CommandDestination::Master, CommandFamily::BatteryMonitor, 1, 0.0);
 }
 
@@ -184,43 +186,53 @@ int Headset::QuerySensorInfo() {
 }
 
 int Headset::QueryImpedanceDriverMode() {
-    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode, 0, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode,
+                    ModeRequest::Query, kReplyTimeout);
 }
 
 int Headset::StartImpedanceDriver() {
-    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode, 2, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode,
+                    ModeRequest::Start, kReplyTimeout);
 }
 
 int Headset::StopImpedanceDriver() {
-    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode, 1, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode,
+                    ModeRequest::Stop, kReplyTimeout);
 }
 
 int Headset::QueryAnalogResetMode() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 0, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode,
+                    ModeRequest::Query, kReplyTimeout);
 }
 
 int Headset::StartAnalogReset(bool wait) {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 2, wait ? kReplyTimeout : 0.0);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode,
+                    ModeRequest::Start, wait ? kReplyTimeout : 0.0);
 }
 
 int Headset::LockAnalogReset() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 3, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode,
+                    ModeRequest::Lock, kReplyTimeout);
 }
 
 int Headset::ReleaseAnalogReset() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 1, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode,
+                    ModeRequest::Stop, kReplyTimeout);
 }
 
 int Headset::QueryDataAcquisitionMode() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode, 0, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode,
+                    ModeRequest::Query, kReplyTimeout);
 }
 
 int Headset::StartDataAcquisition() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode, 2, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode,
+                    ModeRequest::Start, kReplyTimeout);
 }
 
 int Headset::StopDataAcquisition() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode, 1, kReplyTimeout);
+    Command command = StopStreamCommand();
+    return Send(command, kReplyTimeout, kAttempts) ? 1 : 0;
 }
 
 int Headset::QueryAcquisitionSettings() {

@@ -37,6 +37,7 @@ Headset::Headset(const std::string& portName)
       pendingCommand(nullptr),
       sampleCallback(nullptr),
       sampleCallbackUserData(nullptr),
+      callbackThread(std::thread::id()),
       currentAccelerometerSample(),
       nextAccelerometerSample(),
       bufferDuration(1.0),
@@ -60,6 +61,7 @@ Headset::Headset(const std::string& portName)
       controllerUpdates(0.0),
       acquisitionThread(this) {
     port.Init();
+    sampleTimes.Reserve(1024);
     try {
         Init();
         if (portName != "deferred") Connect(portName, true);
@@ -167,6 +169,8 @@ void Headset::Init() {
 
 void Headset::Connect(std::string portName, bool initialize) {
     RefuseInsideCallback("connect");
+    // A worker must not read a port that changes under it.
+    acquisitionThread.StopAndWait();
     {
         // The port changes only under the read lock, so that no block read
         // ever sees it half-closed.
@@ -185,50 +189,67 @@ void Headset::Connect(std::string portName, bool initialize) {
     {
         ReadLockGuard guard(*this);
         port.Open(portName);
+        // A new connection (perhaps another headset): its clock is learnt
+        // afresh; the stamps still never go back.
+        sampleClock.Reset();
     }
     if (WillShow(2)) Message(2, "Connected to " + portName);
     if (initialize) Initialize();
 }
 
 void Headset::Disconnect() {
-    // The port is closed however stopping the stream ends: a headset that
-    // has gone away must not keep its port open.  A failure to stop the
-    // stream is still reported, after the port is closed.
+    // A failed stop leaves the port open, so that the caller can try again
+    // (the device refused, or did not answer on a live line), unless the link
+    // itself failed: a device that has gone away must not keep its port.
     RefuseInsideCallback("disconnect");
-    std::exception_ptr stopFailure;
+    // The worker ends first (stopping the stream it started): it must not
+    // use a port that closes under it.
+    acquisitionThread.StopAndWait();
     if (!port.FakeData()) {
         if (!port.IsOpen()) return;
         if (dataAcquisitionMode != 0) {
             try {
-                const uint8_t stop[2] = {1, 0};
-                Command command(CommandDestination::Master, CommandFamily::DataAcquisitionMode, stop, sizeof stop);
+                Command command = StopStreamCommand();
                 Send(command, kReplyTimeout, kAttempts);
                 for (int wait = 0; wait < 5 && dataAcquisitionMode == 1; ++wait) {
                     double end = PrecisionTime() + 0.1;
                     while (PrecisionTime() < end && dataAcquisitionMode == 1) TryToReadBlock();
                 }
-            } catch (...) {
-                stopFailure = std::current_exception();
+            } catch (const LinkError&) {
+                ClosePort();
+                throw;
             }
         }
     }
-    if (port.IsOpen()) {
-        ReadLockGuard guard(*this);
-        port.Close();
-        pendingInput.clear();
-    }
-    if (stopFailure) std::rethrow_exception(stopFailure);
+    ClosePort();
+}
+
+void Headset::ClosePort() {
+    if (!port.IsOpen()) return;
+    ReadLockGuard guard(*this);
+    port.Close();
+    pendingInput.clear();
 }
 
 void Headset::CleanUp() {
-    Disconnect();
+    // Everything is forgotten however disconnecting ends (a dead line fails
+    // the stop command); the failure is reported afterwards.
+    std::exception_ptr disconnectFailure;
+    try {
+        Disconnect();
+    } catch (...) {
+        disconnectFailure = std::current_exception();
+    }
     ForgetSources();
     ClearAlarms();
-    // The reading thread's own queues: cleared under the read lock, which
-    // every block read holds.
-    ReadLockGuard guard(*this);
-    triggerDelayLine.Clear();
-    for (RingBuffer& queue : accelerometerQueues) queue.Clear();
+    {
+        // The reading thread's own queues: cleared under the read lock, which
+        // every block read holds.
+        ReadLockGuard guard(*this);
+        triggerDelayLine.Clear();
+        for (RingBuffer& queue : accelerometerQueues) queue.Clear();
+    }
+    if (disconnectFailure) std::rethrow_exception(disconnectFailure);
 }
 
 double Headset::SecondsSinceConnection() const { return PrecisionTime() - port.TimeOpened(); }

@@ -15,6 +15,8 @@ Error BadTerm(const std::string& term) {
     return Error("could not interpret \"" + term + "\" as a valid channel specification");
 }
 
+const char* const kChangeMontage = "change the montage or reference";
+
 // Reads a factor or divisor; only finite numbers make a usable weight.
 bool ReadNumber(const std::string& text, double& value) { return String2Double(text, value) && std::isfinite(value); }
 
@@ -73,6 +75,7 @@ Channel* Headset::ConstructChannel(std::string specification, bool autoSwap) {
 }
 
 void Headset::ChooseChannels(const std::string& montageText, const std::string& reference, bool autoSwap) {
+    RefuseChangeInsideCallback(kChangeMontage);
     ReadLockGuard guard(*this);
     std::string text = montageText;
     if (Similar(text, "FACTORY")) {
@@ -127,11 +130,13 @@ void Headset::ChooseChannels(const std::string& montageText, const std::string& 
 }
 
 void Headset::SetDefaultReference(const std::string& reference, bool autoSwap) {
+    RefuseChangeInsideCallback(kChangeMontage);
     ReadLockGuard guard(*this);
     ChooseChannels(std::string(), reference, autoSwap);
 }
 
 std::string Headset::SetTraditionalReference(bool autoSwap) {
+    RefuseChangeInsideCallback(kChangeMontage);
     ReadLockGuard guard(*this);
     struct Candidate {
         const char* first;
@@ -153,13 +158,16 @@ std::string Headset::SetTraditionalReference(bool autoSwap) {
 }
 
 void Headset::AddChannelToMontage(const std::string& specification, bool autoSwap) {
+    RefuseChangeInsideCallback(kChangeMontage);
     ReadLockGuard guard(*this);
     AddChannelToMontage(ConstructChannel(specification, autoSwap));
+    FitSampleTimes();
 }
 
 void Headset::AddChannelToMontage(Channel* channel) {
     if (!channel) return;
     std::unique_ptr<Channel> owned(channel);
+    RefuseChangeInsideCallback(kChangeMontage);
     ReadLockGuard guard(*this);
     montageSources.reserve(montageSources.size() + channel->sources.size());
     montage.reserve(montage.size() + 1);
@@ -175,11 +183,14 @@ void Headset::AddChannelToMontage(Channel* channel) {
 
 void Headset::AddChannelToMontage(Source* source) {
     if (!source) return;
+    RefuseChangeInsideCallback(kChangeMontage);
     ReadLockGuard guard(*this);
     AddChannelToMontage(new Channel(*source, std::max<uint64_t>(SamplesFor(bufferDuration), 1)));
+    FitSampleTimes();
 }
 
 void Headset::ForgetMontage() {
+    RefuseChangeInsideCallback(kChangeMontage);
     ReadLockGuard guard(*this);
     ForgetCascade();
     chosenMontage.clear();

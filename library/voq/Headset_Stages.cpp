@@ -14,6 +14,8 @@ bool InCascade(const std::vector<ProcessingStage*>& cascade, const ProcessingSta
     return false;
 }
 
+const char* const kChangeStages = "change the processing stages";
+
 }  // namespace
 
 ProcessingStage* Headset::AddProcessingStage(const std::string& name, VOQ_ProcessingStageCallback callback,
@@ -35,6 +37,7 @@ ProcessingStage* Headset::AddFilterStage(const std::string& name, const std::str
 
 ProcessingStage* Headset::AddStage(const std::string& name, VOQ_ProcessingStageCallback callback, void* paramData,
                                    ProcessingStage* input, const std::string* filterText) {
+    RefuseChangeInsideCallback(kChangeStages);
     ReadLockGuard guard(*this);
     if (MatchProcessingStage(name, false))
         throw Error("cannot add ProcessingStage \"" + name + "\" because this name already exists in the cascade");
@@ -45,6 +48,7 @@ ProcessingStage* Headset::AddStage(const std::string& name, VOQ_ProcessingStageC
     if (!input && !cascade.empty()) input = cascade.back();
 
     std::unique_ptr<ProcessingStage> stage(new ProcessingStage(name, callback, paramData, input));
+    stage->owner = this;
     if (input) stage->CopyChannels(input->channels);
     if (filterText) {
         // Made before the stage joins the cascade, so that a running
@@ -58,7 +62,9 @@ ProcessingStage* Headset::AddStage(const std::string& name, VOQ_ProcessingStageC
         stage->filter.reset(new Filter(*filterText, samplingRate, eeg));
     }
     cascade.push_back(stage.get());
-    return stage.release();
+    ProcessingStage* added = stage.release();
+    FitSampleTimes();
+    return added;
 }
 
 std::string Headset::PrefilteringText() const {
@@ -106,11 +112,25 @@ unsigned int Headset::NumberOfProcessingStages() const { return static_cast<unsi
 
 void Headset::ReallocateStageBuffers(ProcessingStage* stage, double seconds) {
     if (!stage) return;
+    RefuseChangeInsideCallback(kChangeStages);
     ReadLockGuard guard(*this);
     if (!InCascade(cascade, stage)) throw Error("cannot reallocate the buffers of a ProcessingStage of another cascade");
     const uint64_t capacity = std::max<uint64_t>(SamplesFor(seconds), 1);
     for (Channel* channel : stage->channels)
         if (channel) channel->buffer.Allocate(capacity);
+    FitSampleTimes();
+}
+
+void Headset::ClearStageChannels(ProcessingStage* stage) {
+    RefuseChangeInsideCallback(kChangeStages);
+    ReadLockGuard guard(*this);
+    stage->ClearChannels();
+}
+
+Channel* Headset::AddStageChannel(ProcessingStage* stage, const std::string& channelName, uint64_t capacity) {
+    RefuseChangeInsideCallback(kChangeStages);
+    ReadLockGuard guard(*this);
+    return stage->AddChannel(channelName, capacity);
 }
 
 void Headset::ForgetCascade() {

@@ -141,14 +141,17 @@ void SerialPort::Close() {
 namespace {
 
 // Waits until the device has input, at most `seconds`; false when it has
-// none by then (or the wait failed).
+// none by then (or the wait failed).  A line that has hung up (its device
+// gone: a read then returns nothing for ever) throws LinkError.
 bool WaitForInput(int descriptor, double seconds) {
     struct pollfd p;
     p.fd = descriptor;
     p.events = POLLIN;
     p.revents = 0;
     const int milliseconds = seconds <= 0 ? 0 : int(std::min(seconds, 3600.0) * 1000.0) + 1;
-    return ::poll(&p, 1, milliseconds) > 0;
+    if (::poll(&p, 1, milliseconds) <= 0) return false;
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) throw LinkError("Read from serial port failed: the line hung up");
+    return true;
 }
 
 }  // namespace
@@ -158,9 +161,9 @@ size_t SerialPort::Receive(void* buffer, size_t count, double timeout) {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     size_t received = 0;
     double deadline = PrecisionTime() + timeout;
-    // A device that reports input which a read then does not deliver (one
-    // that has gone away, say) would keep a waiting loop busy: after such a
-    // pass the loop pauses 1 ms instead.
+    // A device that reports input which a read then does not deliver would
+    // keep a waiting loop busy: after such a pass the loop pauses 1 ms
+    // instead.  (A device that has gone away throws LinkError.)
     bool lastWaitFound = false;
     while (received < count) {
         size_t chunk = std::min<size_t>(count - received, 4096);
@@ -173,6 +176,8 @@ size_t SerialPort::Receive(void* buffer, size_t count, double timeout) {
         } else {
             ssize_t n = ::read(descriptor, out + received, chunk);
             if (n > 0) obtained = size_t(n);
+            if (n < 0 && LinkFailed(errno))
+                throw LinkError("Read from serial port failed with errno " + std::to_string(errno));
         }
         received += obtained;
         if (received >= count) break;
@@ -197,6 +202,10 @@ size_t SerialPort::Receive(void* buffer, size_t count, double timeout) {
         }
     }
     return received;
+}
+
+bool SerialPort::LinkFailed(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
 }
 
 int SerialPort::Send(const void* data, size_t length) {

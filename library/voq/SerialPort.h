@@ -29,11 +29,15 @@ public:
     // Drops DTR and RTS, restores the saved settings and closes.
     void Close();
     // Up to `count` bytes; the time-out measures silence (restarts whenever
-    // bytes arrive); 0 polls once; negative never expires.
+    // bytes arrive); 0 polls once; negative never expires.  Throws LinkError
+    // when the device has gone: the line hung up while waiting, or a read
+    // failed with an error that LinkFailed() names.
     size_t Receive(void* buffer, size_t count, double timeout);
     // 0 when closed; `length` with fake data; else the write's result or
     // minus the system error number.
     int Send(const void* data, size_t length);
+    // True for the system error numbers that mean the device has gone.
+    static bool LinkFailed(int error);
 
     // Testing hook: input comes from `queue` (not owned), output is dropped.
     void AttachFakeData(std::deque<uint8_t>* queue) { fakeData = queue; }

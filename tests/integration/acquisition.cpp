@@ -192,6 +192,48 @@ TEST_F(Acquisition, ACommandRightAfterStoppingTheWorkerIsAnswered) {
     VOQ_Headset_FlushBuffers(handle);
 }
 
+namespace {
+
+std::thread::id gSlowSender;
+
+// Collects, and holds up the test's own command transactions for 50 ms right
+// after they take the transaction lock: long enough for a starting worker to
+// queue up behind them for its start command.
+int CollectSlowly(const char* message, int level) {
+    if (std::this_thread::get_id() == gSlowSender && std::string(message).find("Sending command") != std::string::npos)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return Collect(message, level);
+}
+
+}  // namespace
+
+TEST_F(Acquisition, ACommandRightAfterStartingTheWorkerIsAnswered) {
+    // The starting worker waits for the caller's transaction to end before it
+    // can start the stream: the caller reads its reply itself meanwhile.
+    gSlowSender = std::this_thread::get_id();
+    VOQ_Headset_SetMessageCallback(handle, &CollectSlowly);
+    for (int round = 0; round < 2; ++round) {
+        ClearLog();
+        ASSERT_EQ(VOQ_Headset_StartBackgroundAcquisition(handle), 1);
+        auto start = std::chrono::steady_clock::now();
+        if (round == 0)
+            VOQ_Headset_ChangeLEDs(handle, 3);
+        else
+            VOQ_Headset_StartImpedanceDriver(handle);
+        EXPECT_LT(Since(start), 1.0) << "round " << round;
+        EXPECT_EQ(LastError(), "") << "round " << round;
+        EXPECT_EQ(CountLog("No reply received"), 0) << "round " << round;
+        EXPECT_GE(VOQ_Headset_WaitForSamples(handle, 30), 30u) << "round " << round;
+        VOQ_Headset_StopBackgroundAcquisition(handle);
+        WaitUntilWorkerEnds();
+        VOQ_ClearError();
+    }
+    VOQ_Headset_SetMessageCallback(handle, &Collect);
+    VOQ_Headset_StopImpedanceDriver(handle);
+    EXPECT_EQ(LastError(), "");
+    VOQ_Headset_FlushBuffers(handle);
+}
+
 TEST_F(Acquisition, BackgroundBatchesHaveTheirFullSize) {
     VOQ_Headset_ConfigureBatch(handle, 18, 0.05);
     ASSERT_EQ(VOQ_Headset_StartBackgroundAcquisition(handle), 1);

@@ -363,3 +363,39 @@ TEST_F(Connection, ShutdownDisconnectAndReconnectByDefault) {
     EXPECT_EQ(VOQ_Headset_GetSensorCount(handle), 24u);
     EXPECT_NE(headset->GetChannelByIndex(0), nullptr);
 }
+
+// Last: it ends with the link gone.  A device that refuses to stop keeps its
+// port open, so that the caller can try again (and deleting still frees the
+// headset's model); a device that has gone away has its port closed.
+TEST_F(Connection, AFailedStopKeepsALiveLinkOpenAndADeadOneClosed) {
+    VOQ_Headset_StartDataAcquisition(handle);
+    ASSERT_EQ(VOQ_Headset_GetDataAcquisitionMode(handle), 1);
+    sim->SetRefusal(33, 0x80);
+    VOQ_Headset_Disconnect(handle);
+    EXPECT_STREQ(VOQ_ClearError(), "Command failed too many times.");
+    EXPECT_EQ(VOQ_Headset_IsConnected(handle), 1);
+    // Cleaning up fails the same way, and forgets the model all the same.
+    EXPECT_THROW(headset->CleanUp(), VOQ::Error);
+    EXPECT_TRUE(headset->Sources().empty());
+    EXPECT_EQ(VOQ_Headset_GetNumberOfChannels(handle), 0u);
+    sim->SetRefusal(33, 0);
+    VOQ_Headset_Disconnect(handle);
+    EXPECT_EQ(VOQ_Error(), nullptr) << VOQ_Error();
+    EXPECT_EQ(VOQ_Headset_IsConnected(handle), 0);
+    EXPECT_FALSE(sim->State().acquiring);
+
+    VOQ_Headset_Connect(handle, path.c_str());
+    ASSERT_EQ(VOQ_Error(), nullptr) << VOQ_Error();
+    VOQ_Headset_StartDataAcquisition(handle);
+    ASSERT_EQ(VOQ_Headset_GetDataAcquisitionMode(handle), 1);
+    sim->LoseLink(true);
+    VOQ_Headset_Disconnect(handle);
+    // The stop command's write, or the wait for its reply, finds the line
+    // hung up.
+    const char* text = VOQ_ClearError();
+    const std::string error = text ? text : "";
+    EXPECT_TRUE(error == "Write to serial port failed with errno 5" ||
+                error == "Read from serial port failed: the line hung up")
+        << error;
+    EXPECT_EQ(VOQ_Headset_IsConnected(handle), 0);
+}

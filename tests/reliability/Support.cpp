@@ -1,5 +1,9 @@
 #include "Support.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,6 +11,8 @@
 #include <thread>
 #include <cmath>
 #include <cstdio>
+
+extern char** environ;
 
 namespace reliability {
 
@@ -182,6 +188,39 @@ StreamResult RunStream(VOQ_Headset handle, SampleLog& samples, const StreamOptio
     VOQ_Headset_SetSampleCallback(handle, nullptr, nullptr);
     result.callbackTicks = samples.Take();
     return result;
+}
+
+ChildSimulator::ChildSimulator(const std::string& program, int rate) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const std::string rateText = std::to_string(rate);
+    char* args[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--rate"),
+                    const_cast<char*>(rateText.c_str()), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, args, environ) == 0) pid_ = pid;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') path_ += c;
+    close(fds[0]);
+}
+
+ChildSimulator::~ChildSimulator() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+}
+
+void ChildSimulator::Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
 }
 
 }  // namespace reliability

@@ -74,6 +74,23 @@ struct StreamOptions {
 // buffers.  The headset must be stopped when called.
 StreamResult RunStream(VOQ_Headset handle, SampleLog& samples, const StreamOptions& options);
 
+// voq-sim as a child process, stopped (SIGTERM) and reaped on destruction;
+// its first line of output is the device path ("" when it did not start).
+class ChildSimulator {
+public:
+    ChildSimulator(const std::string& program, int rate);
+    ~ChildSimulator();
+    ChildSimulator(const ChildSimulator&) = delete;
+    ChildSimulator& operator=(const ChildSimulator&) = delete;
+    const std::string& Path() const { return path_; }
+    // Ends it at once (SIGKILL), as a headset that dies: the link hangs up.
+    void Kill();
+
+private:
+    int pid_ = -1;
+    std::string path_;
+};
+
 // Index of the SND channel among the output channels, -1 when missing.
 int FindChannel(VOQ_Headset handle, const std::string& name);
 

@@ -181,6 +181,10 @@ std::vector<Case> Cases() {
     {"VOQ_Headset_WaitForSamples", kHeadset, "0", [] { return Of(VOQ_Headset_WaitForSamples(nullptr, 0)); }},
     {"VOQ_Headset_Idle", kHeadset, "void", [] { VOQ_Headset_Idle(nullptr, 0); return Void(); }},
     {"VOQ_Headset_Receive", kHeadset, "void", [] { VOQ_Headset_Receive(nullptr, 0, 0); return Void(); }},
+    {"VOQ_HostClock", kNone, "later", [] { return VOQ_HostClock() > 0.0 ? std::string("later") : std::string("not"); }},
+    {"VOQ_Headset_GetSampleTime", kHeadset, "-1", [] { return Of(VOQ_Headset_GetSampleTime(nullptr)); }},
+    {"VOQ_Headset_GetSampleTimes", kHeadset, "0", [] { double t = 0; return Of(VOQ_Headset_GetSampleTimes(nullptr, &t, 1)); }},
+    {"VOQ_Headset_GetCallbackSampleTime", kHeadset, "-1", [] { return Of(VOQ_Headset_GetCallbackSampleTime(nullptr)); }},
     };
 }
 

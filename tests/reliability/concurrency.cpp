@@ -1,5 +1,5 @@
 // The caller's thread changing the montage, the reference, the processing
-// stages, the buffers and the callbacks, and sending device commands, while
+// stages and their channels, the buffers and the callbacks, and sending device commands, while
 // the background worker reads the stream and runs the per-sample path.
 // Nothing may crash, deadlock or (under ThreadSanitizer) race, every call
 // must succeed, and samples must keep coming.
@@ -113,7 +113,7 @@ TEST_F(Concurrency, MontageReferenceAndStagesChangeWhileStreaming) {
     const double end = VOQ::PrecisionTime() + 3.0;
     for (int round = 0; VOQ::PrecisionTime() < end; ++round) {
         const int k = round % 5;
-        switch (round % 9) {
+        switch (round % 10) {
             case 0: VOQ_Headset_ChooseChannels(handle, montages[k], references[k], round & 1); break;
             case 1: VOQ_Headset_SetDefaultReference(handle, references[(k + 1) % 5], 1); break;
             case 2: VOQ_Headset_SetTraditionalReference(handle, 0); break;
@@ -132,6 +132,17 @@ TEST_F(Concurrency, MontageReferenceAndStagesChangeWhileStreaming) {
                 VOQ_Headset_ChooseChannels(handle, montages[(k + 2) % 5], "", 0);
                 break;
             case 7: VOQ_Headset_FlushBuffers(handle); break;
+            case 8: {
+                // The newest caller stage's channels replaced while the worker
+                // runs its callback (two: no input has fewer).
+                const unsigned count = VOQ_Headset_GetNumberOfProcessingStages(handle);
+                if (count < 2) break;
+                VOQ_ProcessingStage stage = VOQ_Headset_GetProcessingStageByIndex(handle, count - 1);
+                VOQ_ProcessingStage_ClearChannels(stage);
+                VOQ_ProcessingStage_AddChannel(stage, "first", 150);
+                VOQ_ProcessingStage_AddChannel(stage, "second", 150);
+                break;
+            }
             default:
                 VOQ_Headset_GetInfoString(handle);
                 VOQ_Headset_GetMontageString(handle);

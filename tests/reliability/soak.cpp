@@ -15,11 +15,6 @@
 // Exit status: 0 when nothing was lost, repeated, overflowed or failed; 1
 // otherwise; 2 for bad arguments or a failed start.  Memory growth is only
 // reported.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -33,8 +28,6 @@
 #include "Support.h"
 #include "VOQ.h"
 #include "VOQ_API.h"
-
-extern char** environ;
 
 using namespace reliability;
 
@@ -72,39 +65,6 @@ Options Parse(int argc, char** argv) {
     if (!(options.interval > 0)) Usage("--interval must be positive");
     return options;
 }
-
-// voq-sim as a child process; its first line of output is the device path.
-class ChildSimulator {
-public:
-    ChildSimulator(const std::string& program, int rate) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        const std::string rateText = std::to_string(rate);
-        char* args[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--rate"),
-                        const_cast<char*>(rateText.c_str()), nullptr};
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, args, environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') path_ += c;
-        close(fds[0]);
-    }
-    ~ChildSimulator() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string path_;
-};
 
 struct Totals {
     uint64_t received = 0, lost = 0, repeated = 0, overflowed = 0, failedWaits = 0;

@@ -311,6 +311,17 @@ TEST(Buffering, WaitForBatchNeedsARateAndABatchSize) {
               "cannot wait for a batch: the batch size is 0 (configure a batch first)");
 }
 
+// Whatever else is missing (a montage, a rate, a batch size), a headset
+// without a connection says so first, in every reading call.
+TEST(Buffering, ReadingCallsOnAnUnconnectedHeadsetNameTheMissingConnection) {
+    VOQ::Headset h("deferred");
+    const std::string expected = "Cannot read from headset: serial-port connection not yet established.";
+    EXPECT_EQ(Thrown([&] { h.WaitForSamples(1); }), expected);
+    EXPECT_EQ(Thrown([&] { h.WaitForBatch(); }), expected);
+    EXPECT_EQ(Thrown([&] { h.Receive(0.1, 0.0); }), expected);
+    EXPECT_EQ(Thrown([&] { h.Idle(0.0); }), expected);
+}
+
 TEST(Buffering, WaitForSamplesGivesUpFiveSecondsAfterTheLastBlock) {
     FakeHeadset fh;
     fh->ChooseChannels("Fp1", "FACTORY", false);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -406,4 +407,68 @@ TEST(Samples, CallbacksCannotDisconnectOrConnect) {
     EXPECT_EQ(attempt.errors[0], "cannot disconnect inside a sample or stage callback");
     EXPECT_EQ(attempt.errors[1], "cannot connect inside a sample or stage callback");
     EXPECT_TRUE(fh->IsConnected());
+}
+
+namespace {
+
+// Tries, from a stage callback and through the C interface, every change of
+// the montage, references, cascade and buffer lengths, and deleting the
+// headset; collects the errors.
+struct ChangeAttempt {
+    std::vector<std::string> errors;
+    int runs = 0;
+};
+
+void ChangingStage(VOQ_Headset h, double, void* handle) {
+    VOQ_ProcessingStage stage = static_cast<VOQ_ProcessingStage>(handle);
+    auto* attempt = static_cast<ChangeAttempt*>(VOQ_ProcessingStage_ParamData(stage));
+    if (attempt->runs++ > 0) return;
+    const std::function<void()> changes[] = {
+        [&] { VOQ_Headset_ChooseChannels(h, "Cz", "", 0); },
+        [&] { VOQ_Headset_SetDefaultReference(h, "A1", 0); },
+        [&] { VOQ_Headset_SetTraditionalReference(h, 0); },
+        [&] { VOQ_Headset_AddChannelToMontage_FromString(h, "Pz", 0); },
+        [&] { VOQ_Headset_ForgetMontage(h); },
+        [&] { VOQ_Headset_AddProcessingStage(h, "late", nullptr, nullptr, nullptr); },
+        [&] { VOQ_Headset_ReallocateStageBuffers(h, stage, 2.0); },
+        [&] { VOQ_ProcessingStage_ClearChannels(stage); },
+        [&] { VOQ_ProcessingStage_AddChannel(stage, "extra", 10); },
+        [&] { VOQ_Headset_ReallocateBuffers(h, 2.0, 1.0); },
+        [&] { VOQ_Headset_Delete(h); },
+    };
+    for (const std::function<void()>& change : changes) {
+        change();
+        const char* error = VOQ_ClearError();
+        attempt->errors.push_back(error ? error : "");
+    }
+}
+
+}  // namespace
+
+// The per-sample path is walking the montage and the cascade while callbacks
+// run: changing them there is refused (and deleting the headset, which waits
+// for the reading thread, too), and everything stays as it was.
+TEST(Samples, CallbacksCannotChangeTheMontageOrTheCascade) {
+    FakeHeadset fh;
+    fh->ChooseChannels("Fp1 Cz", "FACTORY", false);
+    ChangeAttempt attempt;
+    fh->AddProcessingStage("changer", &ChangingStage, &attempt, nullptr);
+    const std::string montage = fh->MontageString(true);
+    VOQ_ClearError();
+    fh.ProcessSamples(2);
+    const std::string montageRefusal = "cannot change the montage or reference inside a sample or stage callback";
+    const std::string stageRefusal = "cannot change the processing stages inside a sample or stage callback";
+    EXPECT_EQ(attempt.errors,
+              (std::vector<std::string>{montageRefusal, montageRefusal, montageRefusal, montageRefusal, montageRefusal,
+                                        stageRefusal, stageRefusal, stageRefusal, stageRefusal,
+                                        "cannot change buffer lengths inside a sample or stage callback",
+                                        "cannot delete the headset inside a sample or stage callback"}));
+    EXPECT_EQ(attempt.runs, 2);
+    EXPECT_EQ(fh->MontageString(true), montage);
+    EXPECT_EQ(fh->NumberOfProcessingStages(), 2u);
+    EXPECT_EQ(fh->OutputChannels().size(), 2u);
+    // Outside callbacks the same edits go through.
+    VOQ_ProcessingStage_ClearChannels(reinterpret_cast<VOQ_ProcessingStage>(fh->GetProcessingStageByIndex(1)));
+    EXPECT_EQ(VOQ_ClearError(), nullptr);
+    EXPECT_EQ(fh->OutputChannels().size(), 0u);
 }
