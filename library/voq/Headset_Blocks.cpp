@@ -53,18 +53,34 @@ bool Headset::FillPendingInput(size_t count, bool& quiet) {
 // ---------------------------------------------------------------------------
 
 bool Headset::TryToReadBlock() {
+    // While the link is lost only the reconnection reads the port; the
+    // others wait for it.
+    auto othersWait = [this] { return Reconnecting() && !reconnectThread.IsCurrentThread(); };
+    if (othersWait()) {
+        Sleep(0.001);
+        return false;
+    }
     ReadLockGuard guard(*this);
+    if (othersWait()) return false;
     try {
-        if (resynchronizationNeeded && !Resynchronize()) return false;
-        return ReadBlock() != 0;
-    } catch (const DataStreamError& fault) {
-        if (WillShow(2)) Message(2, std::string(fault.what()) + " - resynchronizing...");
-        return Resynchronize();
+        try {
+            if (resynchronizationNeeded && !Resynchronize()) return false;
+            return ReadBlock() != 0;
+        } catch (const DataStreamError& fault) {
+            if (WillShow(2)) Message(2, std::string(fault.what()) + " - resynchronizing...");
+            return Resynchronize();
+        }
+    } catch (const LinkError& failure) {
+        if (LinkLost(failure.what())) return false;
+        linkFailed = true;
+        throw;
     }
 }
 
 void Headset::CheckReadable() const {
-    if (!port.IsOpenOrFake()) throw Error("Cannot read from headset: serial-port connection not yet established.");
+    if (port.IsOpenOrFake() || Reconnecting()) return;
+    if (linkState.load() == kLinkGaveUp) throw Error("Cannot read from headset: " + GiveUpMessage());
+    throw Error("Cannot read from headset: serial-port connection not yet established.");
 }
 
 int Headset::ReadBlock() {
@@ -94,7 +110,9 @@ int Headset::ReadBlock() {
     if (CRC16(blockBuffer + 14, length - 16) != ReadU16LE(blockBuffer + 12))
         fault(length, "Block failed consistency check.");
 
-    lastBlockTime = PrecisionTime();
+    const double arrival = PrecisionTime();
+    lastBlockTime = arrival;
+    NoteBlockTiming(arrival, blockBuffer, length);
     const int number = ReadU16LE(blockBuffer + 14);
     if (expectedBlockNumber >= 0 && expectedBlockNumber != number && WillShow(3)) {
         Message(3, "Block " + std::to_string(number) + " arrived out of order (expected " +

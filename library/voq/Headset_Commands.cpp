@@ -31,6 +31,7 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
     // transaction there would wait for replies that only it could read.
     RefuseInsideCallback("send commands");
     if (port.FakeData() != nullptr) return true;
+    CheckLinkForCommand();
     if (!port.IsOpen()) throw Error("Cannot send commands to headset: serial-port connection not yet established.");
 
     std::lock_guard<std::mutex> transaction(commandLock);
@@ -64,13 +65,16 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
         int written;
         {
             ReadLockGuard guard(*this);
+            CheckLinkForCommand();
             written = port.Send(bytes.data(), bytes.size());
+            if (written < 0 && SerialPort::LinkFailed(-written)) {
+                // The command fails; a reconnection may take over the link.
+                const std::string failure = "Write to serial port failed with errno " + std::to_string(-written);
+                if (!LinkLost(failure)) linkFailed = true;
+                throw LinkError(failure);
+            }
         }
-        if (written < 0) {
-            const std::string failure = "Write to serial port failed with errno " + std::to_string(-written);
-            if (SerialPort::LinkFailed(-written)) throw LinkError(failure);
-            throw Error(failure);
-        }
+        if (written < 0) throw Error("Write to serial port failed with errno " + std::to_string(-written));
         if (size_t(written) < bytes.size())
             throw Error("Could not send complete command (sent " + std::to_string(written) + " of " +
                         std::to_string(bytes.size()) + " bytes)");
@@ -79,7 +83,8 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
         const double deadline = PrecisionTime() + timeout;
         bool pending = true;
         do {
-            if (acquisitionThread.ReadsForOthers() && !acquisitionThread.IsCurrentThread()) {
+            CheckLinkForCommand();
+            if (acquisitionThread.ReadsForOthers() && !Reconnecting() && !acquisitionThread.IsCurrentThread()) {
                 // The worker, in its reading loop, settles the command.  Before
                 // and after that loop it may be waiting for this transaction's
                 // lock to start or stop the stream, so then the reply is read
@@ -168,7 +173,11 @@ int Headset::SetClock() {
     const uint8_t payload[6] = {uint8_t(local.tm_mon + 1), uint8_t(local.tm_mday), uint8_t(local.tm_year - 100),
                                 uint8_t(local.tm_hour),    uint8_t(local.tm_min),  uint8_t(local.tm_sec)};
     Command command(CommandDestination::Master, CommandFamily::RealTimeClock, payload, sizeof payload);
-    return Send(command, kReplyTimeout, kAttempts) ? 1 : 0;
+    const int result = Send(command, kReplyTimeout, kAttempts) ? 1 : 0;
+    // The device's time stamps start again from the new setting.
+    ReadLockGuard guard(*this);
+    runOffsetTime = -1.0;
+    return result;
 }
 
 int Headset::ReadClock() {
@@ -231,14 +240,18 @@ int Headset::QueryAcquisitionSettings() {
 }
 
 int Headset::ConfigureAcquisitionSettings(unsigned short samplesPerSecond, unsigned short filter) {
+    int result = ApplyAcquisitionSettings(samplesPerSecond, filter);
+    RebaseBufferingController(samplingRate, true);
+    return result;
+}
+
+int Headset::ApplyAcquisitionSettings(unsigned short samplesPerSecond, unsigned short filter) {
     uint8_t payload[4];
     WriteU16LE(payload, samplesPerSecond);
     WriteU16LE(payload + 2, filter);
     Command command(CommandDestination::Master, CommandFamily::AcquisitionSettings, payload, sizeof payload);
     Send(command, kReplyTimeout, kAttempts);
-    int result = QueryDataAcquisitionMode();
-    RebaseBufferingController(samplingRate, true);
-    return result;
+    return QueryDataAcquisitionMode();
 }
 
 int Headset::QueryAccelerometerRate() {

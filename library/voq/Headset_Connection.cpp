@@ -59,6 +59,7 @@ Headset::Headset(const std::string& portName)
       previousError(0.0),
       integratedError(0.0),
       controllerUpdates(0.0),
+      reconnectThread(this),
       acquisitionThread(this) {
     port.Init();
     try {
@@ -67,6 +68,7 @@ Headset::Headset(const std::string& portName)
     } catch (...) {
         // Release everything built so far; the original failure propagates.
         acquisitionThread.StopAndWait();
+        StopReconnecting();
         try {
             CleanUp();
         } catch (...) {
@@ -80,8 +82,9 @@ Headset::Headset(const std::string& portName)
 }
 
 Headset::~Headset() {
-    // The worker first, so that it never touches state being freed.
+    // The workers first, so that they never touch state being freed.
     acquisitionThread.StopAndWait();
+    StopReconnecting();
     try {
         CleanUp();
     } catch (...) {
@@ -168,6 +171,7 @@ void Headset::Init() {
 
 void Headset::Connect(std::string portName, bool initialize) {
     RefuseInsideCallback("connect");
+    StopReconnecting();
     {
         // The port changes only under the read lock, so that no block read
         // ever sees it half-closed.
@@ -188,7 +192,12 @@ void Headset::Connect(std::string portName, bool initialize) {
         port.Open(portName);
     }
     if (WillShow(2)) Message(2, "Connected to " + portName);
-    if (initialize) Initialize();
+    if (initialize) {
+        Initialize();
+        // Only an initialised connection is reconnected: its serial number
+        // and calibration memory identify the headset to look for.
+        keepLink = true;
+    }
 }
 
 void Headset::Disconnect() {
@@ -196,6 +205,7 @@ void Headset::Disconnect() {
     // (the device refused, or did not answer on a live line), unless the link
     // itself failed: a device that has gone away must not keep its port.
     RefuseInsideCallback("disconnect");
+    StopReconnecting();
     if (!port.FakeData()) {
         if (!port.IsOpen()) return;
         if (dataAcquisitionMode != 0) {

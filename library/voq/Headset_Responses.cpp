@@ -174,9 +174,7 @@ void Headset::ProcessResponse(const uint8_t* packet, size_t length, double recep
         case CommandFamily::CalibrationMemory: {
             const int page = payload[0];
             if (page < 8) {
-                std::memcpy(calibrationMemory.data() + 16 * page, payload + 2, 16);
-                calibrationPagesReceived.insert(page);
-                if (calibrationPagesReceived.size() >= 8) InterpretCalibrationMemory(nullptr);
+                TakeCalibrationPage(page, payload + 2);
             } else if (WillShow(1)) {
                 Message(1, "Headset returned an unexpected calibration memory page number " + std::to_string(page));
             }

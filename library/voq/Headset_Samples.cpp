@@ -89,6 +89,7 @@ void Headset::HandleAccelerometerSample(double time, double x, double y, double 
 
 void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime, double packetTime) {
     (void)receptionTime;
+    if (gapOpen) CloseGap(packetTime);
 
     // Reference waves of the impedance driver's two frequencies.
     double c110 = 0.0, s110 = 0.0, c130 = 0.0, s130 = 0.0;
@@ -202,6 +203,9 @@ void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime
     }
     VOQ_SampleCallback callback = sampleCallback.load();
     if (callback) callback(handle, packetTime, sampleCallbackUserData.load());
+    lastSamplePacketTime = packetTime;
+    haveLastSample = true;
+    ++samplesProcessed;
 }
 
 void Headset::SetSampleCallback(VOQ_SampleCallback callback, void* userData) {
