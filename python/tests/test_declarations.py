@@ -30,6 +30,8 @@ PLAIN = {
     "const char*": ctypes.c_char_p,
     "const void*": ctypes.c_void_p,
     "void*": ctypes.c_void_p,
+    "double*": ctypes.POINTER(ctypes.c_double),
+    "size_t*": ctypes.POINTER(ctypes.c_size_t),
 }
 
 

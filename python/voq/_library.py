@@ -216,6 +216,12 @@ PROTOTYPES = {
     "VOQ_Headset_WaitForSamples": (_size, [_H, _size]),
     "VOQ_Headset_Idle": (None, [_H, _double]),
     "VOQ_Headset_Receive": (None, [_H, _double, _double]),
+    # Reconnection after a lost link
+    "VOQ_Headset_SetReconnect": (None, [_H, _double]),
+    "VOQ_Headset_GetReconnect": (_double, [_H]),
+    "VOQ_Headset_IsLinkUp": (_int, [_H]),
+    "VOQ_Headset_GetLinkEvent": (_int, [_H, ctypes.POINTER(_double), ctypes.POINTER(_size),
+                                        ctypes.POINTER(_size)]),
 }
 
 
