@@ -6,14 +6,18 @@
 //   BM_Ingest   block reading and sample processing of one lap per iteration
 //   BM_Floor    the least any reader must do with the same bytes: the CRC of
 //               every block and one double written per channel per sample
+//   BM_FilterSections  a ready-made filter ("bandpass 1 40 order 4; notch
+//               50", five second-order sections) run frame by frame over 24
+//               EEG channels of noise at 300 samples/s
 //
-// Both report items_per_second = samples per second of the reading thread's
-// CPU time (manual time: only the reading is timed, not making and feeding
-// the lap).
+// The first two report items_per_second = samples per second of the reading
+// thread's CPU time (manual time: only the reading is timed, not making and
+// feeding the lap); BM_FilterSections reports ns_per_channel_sample_section.
 //
 // Other modes (instead of the benchmarks):
 //   --allocations [--laps=N]           heap allocations per sample in steady
-//                                      state, at verbosity 0 to 7
+//                                      state, at verbosity 0 to 7, and at
+//                                      verbosity 2 with a filter stage
 //   --callgrind=ingest|floor [--laps=N]  runs N laps of one path, for
 //                                      valgrind --tool=callgrind
 //                                      --collect-atstart=no
@@ -188,17 +192,54 @@ void BM_Floor(benchmark::State& state) {
     state.counters["channels"] = double(channels);
 }
 
+const char* const kBenchFilter = "bandpass 1 40 order 4; notch 50";
+
+void BM_FilterSections(benchmark::State& state) {
+    const size_t channels = 24, frames = 3000;
+    VOQ::Filter filter(kBenchFilter, 300.0, std::vector<bool>(channels, true));
+    std::vector<double> noise(channels * frames), work(noise.size());
+    uint64_t seed = 12345;
+    for (double& v : noise) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        v = double(int64_t(seed >> 33) % 200001 - 100000) * 1e-3;   // microvolts
+    }
+    std::vector<double> laps;
+    for (auto _ : state) {
+        work = noise;   // fresh input every lap (not timed)
+        const double start = ThreadSeconds();
+        for (size_t f = 0; f < frames; ++f) filter.Step(&work[f * channels]);
+        benchmark::ClobberMemory();
+        const double elapsed = ThreadSeconds() - start;
+        state.SetIterationTime(elapsed);
+        laps.push_back(elapsed);
+    }
+    benchmark::DoNotOptimize(work.data());
+    const double units = double(frames * channels * filter.SectionCount());
+    std::sort(laps.begin(), laps.end());
+    if (!laps.empty()) {
+        state.counters["ns_per_channel_sample_section"] = laps[laps.size() / 2] / units * 1e9;
+        state.counters["best_ns_per_channel_sample_section"] = laps.front() / units * 1e9;
+    }
+    state.counters["sections"] = double(filter.SectionCount());
+    state.counters["channels"] = double(channels);
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(units));
+}
+
 BENCHMARK(BM_Ingest)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Floor)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FilterSections)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
-// Allocations per sample in steady state at each verbosity: two laps to warm
-// up, then `laps` laps counted (only while blocks are read and processed).
+// Allocations per sample in steady state at each verbosity, then at
+// verbosity 2 with a filter stage (run 8): two laps to warm up, then `laps`
+// laps counted (only while blocks are read and processed).
 int AllocationsMode(int laps) {
     const Recording& r = TheRecording();
-    for (int verbosity = 0; verbosity <= 7; ++verbosity) {
+    for (int run = 0; run <= 8; ++run) {
+        const int verbosity = run == 8 ? 2 : run;
         Counts counts;
         gCounts = Counts();
         std::unique_ptr<VOQ::Headset> h = ReplayHeadset(r, verbosity, counts);
+        if (run == 8) h->AddFilterStage("", kBenchFilter, nullptr);
         LapPlayer player(r);
         std::vector<Bytes> blocks;
         uint64_t allocations = 0, samples = 0, messages = 0;
@@ -215,6 +256,12 @@ int AllocationsMode(int laps) {
                 samples += counts.samples - s0;
                 messages += gCounts.messages - m0;
             }
+        }
+        if (run == 8) {
+            std::printf("filtered_allocations channels=%u samples=%llu allocations=%llu per_sample=%.6f\n",
+                        h->NumberOfChannels(), (unsigned long long)samples, (unsigned long long)allocations,
+                        double(allocations) / double(samples));
+            continue;
         }
         std::printf("allocations verbosity=%d samples=%llu allocations=%llu per_sample=%.6f messages_per_sample=%.6f\n",
                     verbosity, (unsigned long long)samples, (unsigned long long)allocations,

@@ -11,6 +11,7 @@ import re
 import statistics
 import subprocess
 import sys
+from types import SimpleNamespace
 
 
 def kv(path):
@@ -50,16 +51,19 @@ def machine():
     return model, str(os.cpu_count()), platform.release(), compiler
 
 
-def main():
-    results, out = sys.argv[1], sys.argv[2]
-    quick = "--quick" in sys.argv[3:]
-    model, cores, kernel, compiler = machine()
-    load_start = open(os.path.join(results, "load_start.txt")).read().split()[:3]
-    load_end = open(os.path.join(results, "load_end.txt")).read().split()[:3]
+med = statistics.median
+
+
+def verdict(ok):
+    return "met" if ok else "**not met**"
+
+
+def load(results):
+    """Everything the sections report, read from the results directory."""
 
     # ---- ingest
     data = json.load(open(os.path.join(results, "ingest.json")))
-    runs = {"BM_Ingest": [], "BM_Floor": []}
+    runs = {"BM_Ingest": [], "BM_Floor": [], "BM_FilterSections": []}
     for b in data["benchmarks"]:
         if b.get("run_type") != "iteration":
             continue
@@ -70,7 +74,6 @@ def main():
     def col(name, key):
         return [b[key] for b in runs[name]]
 
-    med = statistics.median
     ing_mean = med(col("BM_Ingest", "items_per_second"))
     ing_median_lap = med(col("BM_Ingest", "median_lap_samples_per_second"))
     ing_best = max(col("BM_Ingest", "best_lap_samples_per_second"))
@@ -104,6 +107,13 @@ def main():
             if m:
                 alloc[int(m.group(1))] = (int(m.group(2)), int(m.group(3)), float(m.group(4)))
     alloc_low = max(alloc[v][2] for v in range(0, 5))
+    filtered = None
+    with open(os.path.join(results, "allocations.txt")) as f:
+        for line in f:
+            m = re.search(r"filtered_allocations channels=(\d+) samples=(\d+) allocations=(\d+) per_sample=([\d.]+)",
+                          line)
+            if m:
+                filtered = (int(m.group(1)), int(m.group(2)), int(m.group(3)), float(m.group(4)))
 
     # ---- live runs
     stream = {rate: [kv(f) for f in sorted(glob.glob(os.path.join(results, f"stream_{rate}_*.txt")))]
@@ -123,60 +133,73 @@ def main():
     rate_err = dmed("rate_error_percent")
     cpu300, cpu600 = smed(300, "cpu_share_besides_spin"), smed(600, "cpu_share_besides_spin")
     startup = num(st, "startup_median_s")
+    view = [kv(f) for f in sorted(glob.glob(os.path.join(results, "view_*.txt")))]
+    return SimpleNamespace(
+        filter_ns=med(col("BM_FilterSections", "ns_per_channel_sample_section")),
+        filter_best=min(col("BM_FilterSections", "best_ns_per_channel_sample_section")),
+        filter_sections=int(runs["BM_FilterSections"][0]["sections"]),
+        filter_channels=int(runs["BM_FilterSections"][0]["channels"]),
+        filter_reps=len(runs["BM_FilterSections"]),
+        filtered=filtered,
+        ing_mean=ing_mean,
+        ing_median_lap=ing_median_lap,
+        ing_best=ing_best,
+        flo_mean=flo_mean,
+        flo_median_lap=flo_median_lap,
+        flo_best=flo_best,
+        channels=channels,
+        montage_sources=montage_sources,
+        lap_samples=lap_samples,
+        bytes_per_sample=bytes_per_sample,
+        reps=reps,
+        ir_ingest=ir_ingest,
+        ir_floor=ir_floor,
+        alloc=alloc,
+        alloc_low=alloc_low,
+        stream=stream,
+        drift=drift,
+        st=st,
+        smed=smed,
+        lat_med=lat_med,
+        lat_p99=lat_p99,
+        sd_runs=sd_runs,
+        sd_med=sd_med,
+        sd_best=sd_best,
+        rate_err=rate_err,
+        cpu300=cpu300,
+        cpu600=cpu600,
+        startup=startup,
+        view=view,
+    )
 
-    def verdict(ok):
-        return "met" if ok else "**not met**"
 
-    L = []
-    w = L.append
-    w("# Performance")
-    w("")
-    w("Written by `scripts/bench`, which builds the benchmarks in `build-bench/` (Release), runs them and")
-    w("rewrites this file; run it again to reproduce the figures.  The benchmarks are in `bench/`.")
-    if quick:
-        w("")
-        w("**Quick run (`VOQ_BENCH_QUICK=1`): short measurements, not the published figures.**")
-    w("")
-    w("## Machine")
-    w("")
-    w(f"- CPU: {model}, {cores} cores as seen by the system (a virtual machine)")
-    w(f"- Kernel: Linux {kernel}")
-    w(f"- Compiler: {compiler}; Release build (`-O3 -DNDEBUG`)")
-    w(f"- Load average (1, 5, 15 min) when the run began: {', '.join(load_start)}; when it ended: "
-      f"{', '.join(load_end)}")
-    w("")
-    w("Wall-clock and scheduling-dependent figures depend on what else the machine does meanwhile: the load")
-    w("averages above and the busy share of each live run below say how busy it was.  Each section says how")
-    w("its figure is taken.")
-    w("")
-    w("## Targets and figures")
-    w("")
-    w("| # | Measure | Target | Measured | |")
-    w("|---|---|---|---|---|")
-    w(f"| 1 | Ingest: samples per second on one core (median lap) | ≥ 1,000,000 | {fmt(ing_median_lap, 0)} "
-      f"(fastest lap {fmt(ing_best, 0)}) | {verdict(ing_median_lap >= 1e6)} |")
-    w(f"| 1 | Ingest against the floor (CRC of the same bytes + one double per channel per sample) | (reported) | "
-      f"{fmt(ing_median_lap / flo_median_lap, 3)} of the floor's rate |  |")
-    w(f"| 2 | Heap allocations per sample in steady state, verbosity 0 to 4 | 0 | {fmt(alloc_low, 3)} | "
-      f"{verdict(alloc_low == 0)} |")
-    w(f"| 3 | CPU besides the final spin, 300 samples/s | ≤ 2% of one core | {pct(cpu300)} | {verdict(cpu300 <= 0.02)} |")
-    w(f"| 3 | CPU besides the final spin, 600 samples/s | ≤ 2% of one core | {pct(cpu600)} | {verdict(cpu600 <= 0.02)} |")
-    w(f"| 3 | The final-2-ms spin itself, 300 / 600 samples/s | (reported) | {pct(smed(300, 'spin_share'))} / "
-      f"{pct(smed(600, 'spin_share'))} |  |")
-    w(f"| 4 | Latency, block written by the simulator to the callback of its last sample: median | ≤ 1.5 ms | "
-      f"{fmt(lat_med, 3)} ms | {verdict(lat_med <= 1.5)} |")
-    w(f"| 4 | The same: 99th percentile | ≤ 3 ms | {fmt(lat_p99, 3)} ms | {verdict(lat_p99 <= 3.0)} |")
-    w(f"| 5 | Standard deviation of the intervals between WaitForBatch returns, 300 samples/s | ≤ 0.5 ms | "
-      f"{fmt(sd_med, 3)} ms (median of {len(sd_runs)} runs; best {fmt(sd_best, 3)} ms) | {verdict(sd_med <= 0.5)} |")
-    w(f"| 5 | Estimated sample rate against a +500 ppm headset: error of the mean of the last 30 s of 60 s | "
-      f"≤ 0.02% | {fmt(rate_err, 4)}% | {verdict(abs(rate_err) <= 0.02)} |")
-    w(f"| 6 | Start-up, VOQ_Headset_New to a ready headset (median) | the 2-s battery wait, no other avoidable "
-      f"wait | {fmt(startup, 3)} s | {verdict(startup < 2.1)} |")
-    w("")
+def begin(title, holds):
+    """A section's first lines, its title and what holds, and the function
+    that adds a line."""
+    lines = [f"## {title}", "", f"**Holds.**  {holds}", ""]
+    return lines, lines.append
 
-    # ---- 1
-    w("## 1. Ingest")
-    w("")
+
+# Each section is a function of the results that returns the rows it adds to
+# the table of targets and the lines of its own part of the document: a new
+# measure is a new function in SECTIONS.  A section's text says what holds,
+# how the figure is taken and which program takes it.
+
+def section_ingest(r):
+    ing_median_lap, ing_best, flo_median_lap = r.ing_median_lap, r.ing_best, r.flo_median_lap
+    ing_mean, flo_mean, flo_best = r.ing_mean, r.flo_mean, r.flo_best
+    channels, montage_sources, lap_samples = r.channels, r.montage_sources, r.lap_samples
+    bytes_per_sample, reps, ir_ingest, ir_floor = r.bytes_per_sample, r.reps, r.ir_ingest, r.ir_floor
+    rows = [
+        f"| Ingest: samples per second on one core (median lap) | ≥ 1,000,000 | {fmt(ing_median_lap, 0)} "
+        f"(fastest lap {fmt(ing_best, 0)}) | {verdict(ing_median_lap >= 1e6)} |",
+        f"| Ingest against the floor (CRC of the same bytes + one double per channel per sample) | (reported) | "
+        f"{fmt(ing_median_lap / flo_median_lap, 3)} of the floor's rate |  |",
+    ]
+    L, w = begin("Ingest", "One core turns more than a million samples a second of the headset's stream into channel "
+      "values, about a tenth of the rate of the least any reader must do with the same bytes.  Program: "
+      "`bench/bench_ingest` (Google Benchmark `BM_Ingest`, `BM_Floor`; `--callgrind=ingest|floor` for the "
+      "instruction counts).")
     w("A stream recorded from the simulated headset (24 electrodes and the trigger, 300 samples/s, impedance "
       "driver on, accelerometer at 100 Hz) is read back through the headset's fake-data input (`AttachFakeData`, "
       "`FeedFakeData`, then `TryToReadBlock` once per block) into block reading and sample processing, with the "
@@ -218,10 +241,21 @@ def main():
           f"fastest lap reaches {fmt(ing_best, 0)}: the same code runs slower when the core and its caches are "
           "shared with the other work on this machine.  The instruction count above does not move with the load.")
         w("")
-
-    # ---- 2
-    w("## 2. Allocations")
+    w("What keeps the rate: ring buffers whose writer/reader entry takes the turn with one atomic exchange and "
+      "leaves with a release store, indices that wrap without a division and inline writes and channel sums; "
+      "impedance windows written only by the reading thread, in step, with their sums in registers and one "
+      "division for the five means; a block's clock record converted only when it differs from the previous "
+      "one; a CRC-16 that takes four bytes a step with tables computed at compile time.")
     w("")
+    return rows, L
+
+
+def section_allocations(r):
+    alloc, alloc_low = r.alloc, r.alloc_low
+    rows = [f"| Heap allocations per sample in steady state, verbosity 0 to 4 | 0 | {fmt(alloc_low, 3)} | "
+            f"{verdict(alloc_low == 0)} |"]
+    L, w = begin("Allocations", "Reading and processing the stream allocates nothing in steady state at verbosity 0 to 5.  "
+      "Program: `bench/bench_ingest --allocations`.")
     w("The benchmark program replaces the global `operator new` and counts the calls made while blocks are read "
       f"and processed (two laps to warm up, then {alloc[0][0]} samples), with a message sink that takes every "
       "message the verbosity lets through.")
@@ -236,10 +270,19 @@ def main():
       "runs below the whole process (library and application loop, verbosity 2) allocates about once in "
       "several thousand samples, for messages that are not per sample.")
     w("")
+    return rows, L
 
-    # ---- 3
-    w("## 3. CPU share")
-    w("")
+
+def section_cpu(r):
+    stream, cpu300, cpu600, smed = r.stream, r.cpu300, r.cpu600, r.smed
+    rows = [
+        f"| CPU besides the final spin, 300 samples/s | ≤ 2% of one core | {pct(cpu300)} | {verdict(cpu300 <= 0.02)} |",
+        f"| CPU besides the final spin, 600 samples/s | ≤ 2% of one core | {pct(cpu600)} | {verdict(cpu600 <= 0.02)} |",
+        f"| The final-2-ms spin itself, 300 / 600 samples/s | (reported) | {pct(smed(300, 'spin_share'))} / "
+        f"{pct(smed(600, 'spin_share'))} |  |",
+    ]
+    L, w = begin("CPU share", "Acquisition with paced batches costs well under 2% of a core at either rate, besides the "
+      "short spin that makes each batch due on time.  Program: `bench/bench_live stream --rate=RATE`.")
     w("`voq-sim` runs as a separate process, so that `getrusage(RUSAGE_SELF)` of the benchmark process is the "
       "library's and the application loop's alone.  The application connects through the C interface, starts "
       "the impedance driver and background acquisition and loops on `VOQ_Headset_WaitForBatch`, reading every "
@@ -264,17 +307,29 @@ def main():
         w("")
     w("The batch wait sleeps until 1.5 ms before each deadline and spins from there; at 16.7 batches per second "
       "(batches of 0.06 s at either rate) that is about 2.5% of a core at most "
-      f"(a full 2 ms per batch would be {pct(smed(300, 'spin_bound_share'))}).")
+      f"(a full 2 ms per batch would be {pct(smed(300, 'spin_bound_share'))}).  The serial port waits on its "
+      "descriptor for input, so the background worker wakes once per block; while it reads, the batch wait "
+      "sleeps in steps of up to 10 ms that end 1.5 ms before the deadline, then spins (in caller-thread mode "
+      "it keeps 1-ms steps and reads the port itself).")
     w("")
+    return rows, L
 
-    # ---- 4
-    w("## 4. Latency")
-    w("")
+
+def section_latency(r):
+    drift, lat_med, lat_p99 = r.drift, r.lat_med, r.lat_p99
+    rows = [
+        f"| Latency, block written by the simulator to the callback of its last sample: median | ≤ 1.5 ms | "
+        f"{fmt(lat_med, 3)} ms | {verdict(lat_med <= 1.5)} |",
+        f"| The same: 99th percentile | ≤ 3 ms | {fmt(lat_p99, 3)} ms | {verdict(lat_p99 <= 3.0)} |",
+    ]
+    L, w = begin("Latency", "A sample reaches the sample callback a fraction of a millisecond after its block was "
+      "written to the line.  Program: `bench/bench_live drift` (the runs of the pacing section).")
     w("An in-process simulator records, for every block, the host's monotonic clock just before the `write()` "
       "that hands the block's last byte to the pseudo-terminal (`Simulator::RecordBlockWrites`), with the time "
       "stamp of the block's last data packet; the sample callback reads the same clock and gets the sample's "
       "time stamp; the two are matched by time stamp.  Background acquisition and the WaitForBatch loop run as "
-      "in section 3, with the impedance driver on, at verbosity 3 (the runs of section 5).")
+      "in the CPU-share runs, with the impedance driver on, at verbosity 3 (the drift runs of the pacing "
+      "section).")
     w("")
     w("| Run | Blocks | Median | 99th percentile | Maximum | Machine busy | Load average |")
     w("|---|---|---|---|---|---|---|")
@@ -288,18 +343,28 @@ def main():
           "the port's descriptor); the tail is the time the reading thread waits for a core on a machine that "
           "other work keeps busy (the busy share and load average of each run above).")
         w("")
+    return rows, L
 
-    # ---- 5
-    w("## 5. Pacing")
-    w("")
+
+def section_pacing(r):
+    stream, drift, sd_runs, sd_med, sd_best, rate_err = r.stream, r.drift, r.sd_runs, r.sd_med, r.sd_best, r.rate_err
+    rows = [
+        f"| Standard deviation of the intervals between WaitForBatch returns, 300 samples/s | ≤ 0.5 ms | "
+        f"{fmt(sd_med, 3)} ms (median of {len(sd_runs)} runs; best {fmt(sd_best, 3)} ms) | {verdict(sd_med <= 0.5)} |",
+        f"| Estimated sample rate against a +500 ppm headset: error of the mean of the last 30 s of 60 s | "
+        f"≤ 0.02% | {fmt(rate_err, 4)}% | {verdict(abs(rate_err) <= 0.02)} |",
+    ]
+    L, w = begin("Pacing", "Paced batches come at the headset's own rate, evenly spaced, and the pace follows a "
+      "headset whose clock runs fast or slow.  Programs: `bench/bench_live stream` (nominal clock) and "
+      "`bench/bench_live drift --drift=500`.")
     w("Intervals between successive `WaitForBatch` returns at 300 samples/s (batches of 18 samples, due every "
-      "60 ms): the runs of section 3 (nominal clock) and the drift runs below (+500 ppm, the first 5 s left "
+      "60 ms): the CPU-share runs (nominal clock) and the drift runs below (+500 ppm, the first 5 s left "
       "out).")
     w("")
     w("| Run | Standard deviation | Shortest | Longest | Machine busy | Load average |")
     w("|---|---|---|---|---|---|")
     for i, d in enumerate(stream[300], 1):
-        w(f"| section 3, run {i} | {fmt(num(d, 'interval_sd_ms'), 3)} ms | {fmt(num(d, 'interval_min_ms'), 2)} ms | "
+        w(f"| nominal clock, run {i} | {fmt(num(d, 'interval_sd_ms'), 3)} ms | {fmt(num(d, 'interval_min_ms'), 2)} ms | "
           f"{fmt(num(d, 'interval_max_ms'), 2)} ms | {pct(num(d, 'machine_busy_share'), 0)} | {d['load_average']} |")
     for i, d in enumerate(drift, 1):
         w(f"| drift run {i} | {fmt(num(d, 'interval_sd_ms'), 3)} ms | {fmt(num(d, 'interval_min_ms'), 2)} ms | "
@@ -326,10 +391,15 @@ def main():
       "individual estimates spread widely because each corrects the pace for the reserve measured since the "
       "last update; their mean is what follows the headset's clock.")
     w("")
+    return rows, L
 
-    # ---- 6
-    w("## 6. Start-up")
-    w("")
+
+def section_startup(r):
+    st, startup = r.st, r.startup
+    rows = [f"| Start-up, VOQ_Headset_New to a ready headset (median) | the 2-s battery wait, no other avoidable "
+            f"wait | {fmt(startup, 3)} s | {verdict(startup < 2.1)} |"]
+    L, w = begin("Start-up", "Connecting takes the 2-s battery wait and nothing else that could be avoided.  Program: "
+      "`bench/bench_live startup`.")
     w(f"`VOQ_Headset_New` against an in-process simulator until it returns a ready headset, {st['repeats']} "
       f"connections: shortest {fmt(num(st, 'startup_min_s'), 3)} s, median {fmt(startup, 3)} s, longest "
       f"{fmt(num(st, 'startup_max_s'), 3)} s.  Start-up waits 2 s after starting the battery monitor, as it must; "
@@ -349,29 +419,129 @@ def main():
       "has nothing stale to send, because the port is read as soon as bytes arrive.")
     w("")
 
-    # ---- notes
-    w("## What was changed for these figures")
+    return rows, L
+
+
+def section_filters(r):
+    filtered = r.filtered
+    rows = [
+        f"| Filters: cost per channel-sample per second-order section (median lap) | ≤ 10 ns | "
+        f"{fmt(r.filter_ns, 2)} ns (fastest lap {fmt(r.filter_best, 2)} ns) | {verdict(r.filter_ns <= 10)} |",
+        f"| Heap allocations per sample with a filter stage, verbosity 2 | 0 | {fmt(filtered[3], 3)} | "
+        f"{verdict(filtered[3] == 0)} |",
+    ]
+    L, w = begin("Filters", "A ready-made filter costs a small fraction of the 10 ns per channel-sample per "
+      "second-order section allowed, and a filter stage allocates nothing per sample.  Program: "
+      "`bench/bench_ingest` (Google Benchmark `BM_FilterSections`; `--allocations` for the stage).")
+    w(f"`BM_FilterSections` runs the ready-made filter \"bandpass 1 40 order 4; notch 50\" ({r.filter_sections} "
+      f"second-order sections) frame by frame, as a filter stage does, over {r.filter_channels} EEG channels of "
+      "noise at 300 samples/s (3,000 frames per lap, fresh input every lap, the reading thread's CPU time), and "
+      f"divides each lap's time by frames × channels × sections; {r.filter_reps} repetitions, the median of their "
+      "median laps shown, and the fastest lap of all.  Each section is five multiplications and four additions "
+      "in direct form II transposed, its two state values per channel kept together.")
     w("")
-    w("- Ring buffers: the writer/reader entry takes the turn with one atomic exchange (one locked instruction) "
-      "and leaves with a release store, instead of three sequentially consistent stores; indices wrap without a "
-      "division; the write and the channel sums are inline.")
-    w("- Impedance windows: only the reading thread writes a source's five windows (whoever else flushes or "
-      "reallocates them holds the read lock), so they are written without the entry protocol, in step, with "
-      "their sums kept in registers and one division for the five means.")
-    w("- Clock records: a block's clock record equal to the previous one is not converted again (`mktime` read "
-      "the time-zone file's status on every block).")
-    w("- CRC-16 four bytes a step, with tables computed at compile time.")
-    w("- The serial port waits on its descriptor for input instead of waking every millisecond to poll: the "
-      "background worker wakes once per block, and takes each block as soon as it is written.")
-    w("- While the background worker reads, the batch wait sleeps in steps of up to 10 ms that end 1.5 ms before "
-      "the deadline, then spins; in caller-thread mode it keeps its 1-ms steps and reads the port itself.")
-    w("- Messages of the streaming path (block, accelerometer and data-packet messages, levels 3 to 5) are "
-      "composed on the stack.")
+    w(f"Allocations with filters on: the replayed stream of the Ingest section with a filter stage of the same "
+      f"text on its {filtered[0]} channels, counted as in the Allocations section at verbosity 2: {filtered[2]} "
+      f"allocations in {filtered[1]} samples ({fmt(filtered[3], 3)} per sample).  The stage's design, state and "
+      "frame are made when it is added; a change of sampling rate redesigns into storage made then.")
     w("")
+    return rows, L
+
+
+def section_view(r):
+    runs = r.view
+    if not runs:
+        return [], []
+    med = statistics.median
+    cpu = med(num(v, "cpu_share") for v in runs)
+    median, p99 = med(num(v, "latency_median_ms") for v in runs), med(num(v, "latency_p99_ms") for v in runs)
+    rows = [f"| `voq view` at 600 samples/s with two pages open: CPU of the tool (it has no batch wait, so no "
+            f"spin) | ≤ 5% of one core | {pct(cpu)} | {verdict(cpu <= 0.05)} |",
+            f"| `voq view`: newest sample of each event drawn after its arrival, median / 99th percentile | "
+            f"≤ 100 ms | {fmt(median, 1)} ms / {fmt(p99, 1)} ms | {verdict(p99 <= 100)} |"]
+    L, w = begin("The live view in the browser",
+                 "`voq view` itself takes at most 5% of a core at 600 samples/s with two pages open, and a page "
+                 "draws the newest sample within 100 ms of its arrival.  Program: `bench/bench_view.py`.")
+    w("`bench/bench_view.py` runs `voq-sim --rate 600` as a process of its own and `voq --port PTY view` against "
+      "it, and opens the traces page in two headless Chromium browsers (one page each, 1280 x 900, software "
+      "drawing).  After a warm-up it measures, over the run: the CPU time of the voq process (user and system, "
+      "every thread: the library's reading thread, the tool's reading loop and the web server's threads), the "
+      "frames per second each page drew (frames that changed the picture), and for every data event how long "
+      "after the tool's sample callback saw its newest sample the page had that sample drawn (the end of the "
+      "drawing frame; the browser shows it at its next screen refresh).  The page keeps its head about one "
+      "event gap (20 to 60 ms) behind the newest point so that the traces scroll smoothly, which is part of the "
+      "latency.  The two browsers run on the same two cores as the tool: their load shows in the machine's busy "
+      "share, and on a busy machine the latency's tail is the browsers waiting for a core.")
+    w("")
+    w("| Run | Seconds | Tool CPU | Frames/s (pages) | Latency median | 90th | 99th | Max | Within 100 ms "
+      "| Machine busy | Load average |")
+    w("|---|---|---|---|---|---|---|---|---|---|---|")
+    for i, v in enumerate(runs, 1):
+        fps = " / ".join(v[k] for k in sorted(v) if k.startswith("frames_per_second_"))
+        w(f"| {i} | {num(v, 'seconds'):.0f} | {pct(num(v, 'cpu_share'))} | {fps} | {v['latency_median_ms']} ms | "
+          f"{v['latency_p90_ms']} ms | {v['latency_p99_ms']} ms | {v['latency_max_ms']} ms | "
+          f"{pct(num(v, 'latency_within_100ms'), 1)} | {pct(num(v, 'machine_busy_share'), 0)} | "
+          f"{v['load_average']} |")
+    w("")
+    return rows, L
+
+
+SECTIONS = [section_ingest, section_allocations, section_cpu, section_latency, section_pacing, section_startup,
+            section_view, section_filters]
+
+
+def main():
+    results, out = sys.argv[1], sys.argv[2]
+    quick = "--quick" in sys.argv[3:]
+    model, cores, kernel, compiler = machine()
+    load_start = open(os.path.join(results, "load_start.txt")).read().split()[:3]
+    load_end = open(os.path.join(results, "load_end.txt")).read().split()[:3]
+    r = load(results)
+    # A section without figures (its benchmark was not run) returns nothing.
+    parts = [part for part in (section(r) for section in SECTIONS) if part[1]]
+
+    L = []
+    w = L.append
+    w("# Performance")
+    w("")
+    w("What the library's speed, memory and timing are, measured.  Written by `scripts/bench`, which builds "
+      "the benchmarks in `build-bench/` (Release), runs them and rewrites this file; run it again to reproduce "
+      "the figures.  The benchmarks are in `bench/`; this file's text is `bench/make_report.py`, one function "
+      "per section.")
+    if quick:
+        w("")
+        w("**Quick run (`VOQ_BENCH_QUICK=1`): short measurements, not the published figures.**")
+    w("")
+    w("## Machine")
+    w("")
+    w(f"- CPU: {model}, {cores} cores as seen by the system (a virtual machine)")
+    w(f"- Kernel: Linux {kernel}")
+    w(f"- Compiler: {compiler}; Release build (`-O3 -DNDEBUG`)")
+    w(f"- Load average (1, 5, 15 min) when the run began: {', '.join(load_start)}; when it ended: "
+      f"{', '.join(load_end)}")
+    w("")
+    w("Wall-clock and scheduling-dependent figures depend on what else the machine does meanwhile: the load")
+    w("averages above and the busy share of each live run below say how busy it was.  Each section says how")
+    w("its figure is taken.")
+    w("")
+    w("## Targets and figures")
+    w("")
+    w("| Section | Measure | Target | Measured | |")
+    w("|---|---|---|---|---|")
+    for rows, lines in parts:
+        title = lines[0][3:]
+        for row in rows:
+            w(f"| {title} " + row)
+    w("")
+    for rows, lines in parts:
+        L.extend(lines)
+
     w("## Methods in short")
     w("")
-    w("- `bench/bench_ingest`: Google Benchmark (`BM_Ingest`, `BM_Floor`), `--allocations`, `--callgrind=ingest|floor`.")
+    w("- `bench/bench_ingest`: Google Benchmark (`BM_Ingest`, `BM_Floor`, `BM_FilterSections`), `--allocations`, "
+      "`--callgrind=ingest|floor`.")
     w("- `bench/bench_live stream|drift|startup`: the live measurements (key=value output).")
+    w("- `bench/bench_view.py`: `voq view` with pages in headless Chromium (key=value output).")
     w("- `scripts/bench`: builds, runs everything and writes this file; `VOQ_BENCH_QUICK=1` for a short trial run.")
     w("- The smoke test `bench.smoke` (labels `bench`, `quick`) only checks that the benchmarks build and run.")
 

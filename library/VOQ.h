@@ -5,6 +5,7 @@
 #include "voq/Atomic.h"
 #include "voq/Channel.h"
 #include "voq/Error.h"
+#include "voq/Filter.h"
 #include "voq/Headset.h"
 #include "voq/ProcessingStage.h"
 #include "voq/Protocol.h"

@@ -1,30 +1,44 @@
-/*
- * VOQ_API.h - the public C interface of the VOQ headset SDK.
+/**
+ * @file VOQ_API.h
+ * @brief The public C interface of the VOQ headset SDK.
  *
- * Conventions shared by every export:
- *  - No export ever lets an exception or other failure escape.  A failure is
- *    stored as the pending error text (read it with VOQ_Error, clear it with
- *    VOQ_ClearError), the error callback (VOQ_SetErrorCallback) is called
- *    with it at level 1, and the export returns its error value: NULL for
- *    pointers and texts, 0 for numbers and booleans, unless a comment below
- *    names another value (-1 or -1.0).  Successful calls never clear the
- *    pending error.
- *  - A NULL handle fails with "NULL Headset pointer", "NULL Source pointer",
- *    "NULL Channel pointer" or "NULL ProcessingStage pointer".
- *  - A NULL text argument counts as "" (VOQ_Headset_New treats NULL and "" as
- *    "deferred").
- *  - Returned texts are copies kept in a process-wide ring of 32 slots: each
- *    stays valid until 32 further texts have been returned.  Copy a text you
- *    need for longer.  The pending error text lives in a ring of its own and
- *    stays valid until 32 further errors have been stored.
- *  - Sources, Channels and ProcessingStages are owned by their headset; their
- *    handles are borrowed and die with the headset, and every choice of
- *    montage or reference replaces the channels and stages (and every
- *    calibration-memory interpretation replaces the sources too).
- *  - The error state is process-wide.  It is guarded by a lock, so concurrent
- *    calls do not corrupt it, but the error one thread reads may have been
- *    stored by another: use the interface from one thread at a time, apart
- *    from the callbacks the library itself runs on its acquisition thread.
+ * Conventions shared by every export (each export's own comment says what
+ * applies to it):
+ *  - **Failures.**  No export ever lets an exception or other failure
+ *    escape.  A failure is stored as the pending error text (read it with
+ *    VOQ_Error, clear it with VOQ_ClearError), the error callback
+ *    (VOQ_SetErrorCallback) is called with it at level 1, and the export
+ *    returns its error value: NULL for pointers and texts, 0 for numbers and
+ *    booleans, unless its comment names another value (-1 or -1.0).
+ *    Successful calls never clear the pending error, so a value that equals
+ *    the error value is told apart by VOQ_Error.
+ *  - **NULL arguments.**  A NULL handle fails with "NULL Headset pointer",
+ *    "NULL Source pointer", "NULL Channel pointer" or "NULL ProcessingStage
+ *    pointer".  A NULL text argument counts as "" (VOQ_Headset_New treats
+ *    NULL and "" as "deferred").
+ *  - **Returned texts.**  Returned texts are copies kept in a process-wide
+ *    ring of 32 slots: each stays valid until 32 further texts have been
+ *    returned (by any export, on any thread).  Copy a text you need for
+ *    longer.  The pending error text lives in a ring of its own and stays
+ *    valid until 32 further errors have been stored.
+ *  - **Borrowed handles.**  Sources, Channels and ProcessingStages are owned
+ *    by their headset; their handles are borrowed and die with the headset,
+ *    and every choice of montage or reference replaces the channels and
+ *    stages (and every calibration-memory interpretation replaces the
+ *    sources too).
+ *  - **Threads.**  The error state is process-wide.  It is guarded by a lock,
+ *    so concurrent calls do not corrupt it, but the error one thread reads
+ *    may have been stored by another: use the interface from one thread at a
+ *    time, apart from the callbacks the library itself runs on its
+ *    acquisition thread.  Each export's comment names who may call it:
+ *    - *any thread*: the export touches no headset;
+ *    - *the controlling thread*: the one thread at a time that uses the
+ *      headset, also while its background acquisition runs, but never from
+ *      inside a callback of that headset (those that would wait, read, send
+ *      a command, connect or disconnect fail there with an error);
+ *    - *the controlling thread or a callback*: also from inside the
+ *      headset's sample and stage callbacks (VOQ_SampleCallback), which may
+ *      read sources and channels and write stage channels.
  */
 #ifndef VOQ_API_H
 #define VOQ_API_H
@@ -42,18 +56,19 @@ extern "C" {
 #endif
 
 /* ------------------------------------------------------------------------ */
-/* Handle and callback types                                                */
+/** @name Handle and callback types */
+/** @{ */
 
-typedef struct VOQ_HeadsetStruct *VOQ_Headset;                 /* a headset connection */
-typedef struct VOQ_SourceStruct *VOQ_Source;                   /* one raw signal of a headset */
-typedef struct VOQ_ChannelStruct *VOQ_Channel;                 /* one output signal */
-typedef struct VOQ_ProcessingStageStruct *VOQ_ProcessingStage; /* one stage of a processing cascade */
+typedef struct VOQ_HeadsetStruct *VOQ_Headset;                 /**< a headset connection */
+typedef struct VOQ_SourceStruct *VOQ_Source;                   /**< one raw signal of a headset */
+typedef struct VOQ_ChannelStruct *VOQ_Channel;                 /**< one output signal */
+typedef struct VOQ_ProcessingStageStruct *VOQ_ProcessingStage; /**< one stage of a processing cascade */
 
-/* Error callback and per-headset message sink: receives the text and its
+/** Error callback and per-headset message sink: receives the text and its
  * level (1 most important .. 7); the result is ignored. */
 typedef int (*VOQ_MessageCallback)(const char *message, int level);
 
-/* Called once per sample, on the thread that reads the headset, with the
+/** Called once per sample, on the thread that reads the headset, with the
  * sample's time stamp in seconds and the caller's pointer.
  *
  * Rules for sample and stage callbacks: they run on the reading thread (the
@@ -68,267 +83,652 @@ typedef int (*VOQ_MessageCallback)(const char *message, int level);
  * wait for another thread that uses the same headset either. */
 typedef void (*VOQ_SampleCallback)(VOQ_Headset headset, double sampleTime, void *userData);
 
-/* Called once per sample for each processing stage, after the montage channels
+/** Called once per sample for each processing stage, after the montage channels
  * have been computed; `stage` is the VOQ_ProcessingStage being run.  Follows
  * the rules given for VOQ_SampleCallback. */
 typedef void (*VOQ_ProcessingStageCallback)(VOQ_Headset headset, double sampleTime, void *stage);
 
-/* ------------------------------------------------------------------------ */
-/* Frame and general functions                                              */
+/** @} */
 
-/* Does nothing; lets a caller check that the library loaded. Returns 0. */
+/* ------------------------------------------------------------------------ */
+/** @name Frame and general functions */
+/** @{ */
+
+/** Does nothing; lets a caller check that the library loaded.
+ *  @return 0.  Never fails.  Thread: any. */
 VOQ_EXPORT int Load_VOQ_API(void);
-/* The pending error text, or NULL when none is pending. Does not clear it. */
+/** The pending error text, without clearing it.
+ *  @return the text, or NULL when no error is pending.  Never fails.  The
+ *  text stays valid until 32 further errors have been stored.  Thread: any
+ *  (but the error may have been stored by another thread's call). */
 VOQ_EXPORT const char *VOQ_Error(void);
-/* Returns the pending error text (or NULL) and clears it. */
+/** Takes the pending error text and clears it.
+ *  @return the text, or NULL when no error was pending.  Never fails.  The
+ *  text stays valid until 32 further errors have been stored.  Thread: any. */
 VOQ_EXPORT const char *VOQ_ClearError(void);
-/* Installs the error callback, called with each stored error at level 1;
- * NULL removes it.  It runs on the thread whose call failed. */
+/** Installs the error callback, called with each stored error text at level
+ *  1 on the thread whose call failed; NULL removes it (errors are still
+ *  stored).  Never fails.  Thread: any. */
 VOQ_EXPORT void VOQ_SetErrorCallback(VOQ_MessageCallback callback);
-/* Checks the library's build assumptions; a failure is stored as the error. */
+/** Checks the library's build assumptions.  On failure the description of
+ *  every failed check is stored as the error.  Thread: any. */
 VOQ_EXPORT void VOQ_SanityCheck(void);
-/* The library version, "1.18.2". NULL on error. */
+/** The library version.
+ *  @return "1.18.2"; NULL on error.  The text stays valid until 32 further
+ *  texts have been returned.  Thread: any. */
 VOQ_EXPORT const char *VOQ_GetAPIVersion(void);
-/* `length` bytes at `data` as a Python string literal; every byte escaped as
- * \xHH when `escapeEverything` is non-zero. NULL on error. */
+/** `length` bytes at `data` as a Python string literal; every byte escaped as
+ *  \\xHH when `escapeEverything` is non-zero.  NULL `data` with a non-zero
+ *  `length` fails with "NULL data pointer".
+ *  @return the literal; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: any. */
 VOQ_EXPORT const char *VOQ_PythonString(const void *data, size_t length, int escapeEverything);
-/* Sleeps for the given seconds (whole milliseconds; negative returns at once). */
+/** Sleeps for the given seconds (whole milliseconds; negative returns at
+ *  once).  Failures are stored as the error.  Thread: any. */
 VOQ_EXPORT void VOQ_Sleep(double seconds);
-/* Writes the message and a newline to standard error; returns `level`
- * (0 on error). This is the default message sink of every headset. */
+/** Writes the message (NULL: "") and a newline to standard error.  This is
+ *  the default message sink of every headset.
+ *  @return `level`; 0 on error.  Thread: any. */
 VOQ_EXPORT int VOQ_Console(const char *message, int level);
-/* The value of the environment variable VOQSerialPort, or "". NULL on error. */
+/** The serial device named by the environment variable VOQSerialPort.
+ *  @return its value, or "" when it is not set; NULL on error.  The text
+ *  stays valid until 32 further texts have been returned.  Thread: any. */
 VOQ_EXPORT const char *VOQ_GetDefaultPort(void);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Headset lifecycle and messages                                           */
+/** @name Headset lifecycle and messages */
+/** @{ */
 
-/* Creates a headset.  NULL or "" (or "deferred") leaves it unconnected;
- * "default" uses the VOQSerialPort variable; any other text is the serial
- * device to open, after which the start-up sequence runs (a few seconds).
- * NULL on error (the half-built headset is freed). */
+/** Creates a headset.  NULL or "" (or "deferred") leaves it unconnected;
+ *  "default" uses the VOQSerialPort variable; any other text is the serial
+ *  device to open, after which the start-up sequence runs (a few seconds).
+ *  @return the new headset, to be freed with VOQ_Headset_Delete; NULL on
+ *  error (the half-built headset is freed).  Thread: any; the calling
+ *  thread becomes the headset's controlling thread. */
 VOQ_EXPORT VOQ_Headset VOQ_Headset_New(const char *portName);
-/* Stops acquisition, disconnects and frees the headset (waiting for its
- * background acquisition to finish first). */
+/** Stops acquisition, disconnects and frees the headset, waiting for its
+ *  background acquisition to finish first; every handle borrowed from it
+ *  dies.  Failures (a NULL handle) are stored as the error.  Thread: the
+ *  controlling thread, never a callback of this headset. */
 VOQ_EXPORT void VOQ_Headset_Delete(VOQ_Headset h);
-/* Opens the port (NULL, "" or "default": VOQSerialPort) and runs start-up. */
+/** Opens the port (NULL, "" or "default": VOQSerialPort) and runs start-up.
+ *  Failures (no such device, no answer, start-up refused) are stored as the
+ *  error.  Thread: the controlling thread (fails inside a callback). */
 VOQ_EXPORT void VOQ_Headset_Connect(VOQ_Headset h, const char *portName);
-/* Stops streaming if the device streams, and closes the port.  When the stop
- * fails (the device refused it or did not answer) the error is stored and the
- * port stays open, so that the caller can try again; when the link itself
- * failed (the line hung up, a read or write failed) the port is closed all
- * the same. */
+/** Stops streaming if the device streams, and closes the port.  Failures
+ *  (such as a stop command that fails) are stored as the error.  When the
+ *  stop fails (the device refused it or did not answer) the port stays open,
+ *  so that the caller can try again; when the link itself failed (the line
+ *  hung up, a read or write failed) the port is closed all the same.
+ *  Thread: the controlling thread (fails inside a callback). */
 VOQ_EXPORT void VOQ_Headset_Disconnect(VOQ_Headset h);
-/* 1 when the port is open, else 0 (0 on error). */
+/** Whether the port is open.
+ *  @return 1 when open, else 0; 0 on error.  Thread: the controlling
+ *  thread. */
 VOQ_EXPORT int VOQ_Headset_IsConnected(VOQ_Headset h);
-/* Seconds since the port was opened; -1.0 on error. */
+/** Seconds since the port was opened.
+ *  @return the seconds; -1.0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT double VOQ_Headset_SecondsSinceConnection(VOQ_Headset h);
-/* The port name last opened. NULL on error. */
+/** The port name last opened.
+ *  @return the name; NULL on error.  The text stays valid
+ *  until 32 further texts have been returned.  Thread: the controlling
+ *  thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetPort(VOQ_Headset h);
-/* 1 once the headset reported its Bluetooth connection, else 0. */
+/** Whether the headset reported its Bluetooth connection.
+ *  @return 1 once reported, else 0; 0 on error.  Thread: the controlling
+ *  thread. */
 VOQ_EXPORT int VOQ_Headset_IsBlueToothInitialized(VOQ_Headset h);
-/* Messages of a level above `level` are not issued (default 2; 0 silences). */
+/** Messages of a level above `level` are not issued (default 2; 0 silences).
+ *  Failures (a NULL handle) are stored as the error.  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT void VOQ_Headset_SetVerbosity(VOQ_Headset h, int level);
-/* Replaces the headset's message sink (default VOQ_Console); NULL silences.
- * The sink may be called from the background acquisition thread. */
+/** Replaces the headset's message sink (default VOQ_Console); NULL silences.
+ *  The sink runs on the thread that reads the headset, which may be the
+ *  background acquisition thread.  Failures (a NULL handle) are stored as
+ *  the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_SetMessageCallback(VOQ_Headset h, VOQ_MessageCallback callback);
-/* Non-zero: send the byte '~' in front of every command packet. */
+/** Non-zero: send the byte '~' in front of every command packet.  Failures
+ *  (a NULL handle) are stored as the error.  Thread: the controlling
+ *  thread. */
 VOQ_EXPORT void VOQ_Headset_UseOptionalCommandPrefix(VOQ_Headset h, int use);
-/* Tells the headset to stop streaming; with `wait` non-zero waits for the
- * reply and discards pending input for up to 5 s. */
+/** Tells the headset to stop streaming; with `wait` non-zero waits for the
+ *  reply and discards pending input for up to 5 s.  Failures are stored as
+ *  the error.  Thread: the controlling thread (fails inside a callback). */
 VOQ_EXPORT void VOQ_Headset_KillDataStream(VOQ_Headset h, int wait);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Device commands and recorded settings                                    */
+/** @name Device commands and recorded settings
+ *  A command waits for the headset's reply (up to 0.513 s per attempt, 20
+ *  attempts) unless its comment says otherwise; a refusal or no reply is
+ *  stored as the error.  Every command runs on the controlling thread and
+ *  fails inside a callback. */
+/** @{ */
 
-/* Sets sampling rate (300 or 600) and filter mode, then queries the mode. */
+/** Sets the sampling rate (300 or 600) and the filter mode, then queries the
+ *  mode.  A rate at which a filter stage (VOQ_Headset_AddFilter) could not
+ *  run is refused before anything is sent.  Failures are stored as the
+ *  error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ConfigureADC(VOQ_Headset h, int samplesPerSecond, int filterMode);
-/* Sets the accelerometer rate; fails when the headset refuses the rate. */
+/** Sets the accelerometer rate (0, 10, 25, 50 or 100 per second).  Fails
+ *  when the headset refuses the rate; failures are stored as the error.
+ *  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_SetAccelerometerRate(VOQ_Headset h, unsigned int rate);
-/* Starts the battery monitor (no reply awaited); levels arrive as alarms. */
+/** Starts the battery monitor (no reply awaited); the levels arrive as
+ *  alarms.  Failures are stored as the error.  Thread: the controlling
+ *  thread. */
 VOQ_EXPORT void VOQ_Headset_SendBatteryQuery(VOQ_Headset h);
+/** Starts data acquisition (streaming) on the headset.  Failures are stored
+ *  as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_StartDataAcquisition(VOQ_Headset h);
+/** Stops data acquisition (streaming) on the headset.  Failures are stored
+ *  as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_StopDataAcquisition(VOQ_Headset h);
+/** Starts the impedance driver (the test currents whose echo gives the
+ *  impedance estimates).  Failures are stored as the error.  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT void VOQ_Headset_StartImpedanceDriver(VOQ_Headset h);
+/** Stops the impedance driver.  Failures are stored as the error.  Thread:
+ *  the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_StopImpedanceDriver(VOQ_Headset h);
-/* Starts the analog reset without waiting for the reply. */
+/** Starts the analog reset without waiting for the reply.  Failures are
+ *  stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_StartAnalogReset(VOQ_Headset h);
+/** Locks the analog reset on.  Failures are stored as the error.  Thread:
+ *  the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_LockAnalogReset(VOQ_Headset h);
+/** Releases the analog reset.  Failures are stored as the error.  Thread:
+ *  the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ReleaseAnalogReset(VOQ_Headset h);
-/* Tells the headset to power down (no reply awaited). */
+/** Tells the headset to power down (no reply awaited).  Failures are stored
+ *  as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_Shutdown(VOQ_Headset h);
-/* Passes `value` (16 bits) to the headset's LED command. */
+/** Passes `value` (16 bits) to the headset's LED command.  Failures are
+ *  stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ChangeLEDs(VOQ_Headset h, int value);
-/* Recorded identity and settings; "???" texts and -1 numbers until known. */
-VOQ_EXPORT const char *VOQ_Headset_GetHardwareModel(VOQ_Headset h);     /* NULL on error */
-VOQ_EXPORT const char *VOQ_Headset_GetHardwareRevision(VOQ_Headset h);  /* NULL on error */
-VOQ_EXPORT unsigned int VOQ_Headset_GetSensorCount(VOQ_Headset h);      /* 0 on error */
-VOQ_EXPORT unsigned int VOQ_Headset_GetSerialNumber(VOQ_Headset h);     /* 0 on error */
-VOQ_EXPORT double VOQ_Headset_GetSamplingRate(VOQ_Headset h);           /* -1.0 on error */
-VOQ_EXPORT double VOQ_Headset_GetAccelerometerRate(VOQ_Headset h);      /* -1.0 on error */
-VOQ_EXPORT int VOQ_Headset_GetFilterMode(VOQ_Headset h);                /* -1 on error */
-VOQ_EXPORT int VOQ_Headset_GetDataAcquisitionMode(VOQ_Headset h);       /* -1 on error */
-VOQ_EXPORT int VOQ_Headset_GetImpedanceDriverMode(VOQ_Headset h);       /* -1 on error */
-VOQ_EXPORT int VOQ_Headset_GetAnalogResetMode(VOQ_Headset h);           /* -1 on error */
+/** The hardware model the headset reported, e.g. "VOQ24 HS Rev".
+ *  @return the model ("???" until known); NULL on error.  The text stays
+ *  valid until 32 further texts have been returned.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT const char *VOQ_Headset_GetHardwareModel(VOQ_Headset h);
+/** The hardware revision the headset reported, e.g. "2".
+ *  @return the revision ("???" until known); NULL on error.  The text
+ *  stays valid until 32 further texts have been returned.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT const char *VOQ_Headset_GetHardwareRevision(VOQ_Headset h);
+/** The number of sensors the headset reported.
+ *  @return the count (all bits set until known); 0 on error.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT unsigned int VOQ_Headset_GetSensorCount(VOQ_Headset h);
+/** The serial number the headset reported.
+ *  @return the number (all bits set until known); 0 on error.  Thread:
+ *  the controlling thread. */
+VOQ_EXPORT unsigned int VOQ_Headset_GetSerialNumber(VOQ_Headset h);
+/** The sampling rate in samples per second.
+ *  @return the rate (-1 until known); -1.0 on error.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT double VOQ_Headset_GetSamplingRate(VOQ_Headset h);
+/** The accelerometer rate in samples per second.
+ *  @return the rate (-1 until known); -1.0 on error.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT double VOQ_Headset_GetAccelerometerRate(VOQ_Headset h);
+/** The filter mode the headset reported.
+ *  @return the mode (-1 until known); -1 on error.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT int VOQ_Headset_GetFilterMode(VOQ_Headset h);
+/** The data-acquisition mode (0 stopped, non-zero streaming).
+ *  @return the mode (-1 until known); -1 on error.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT int VOQ_Headset_GetDataAcquisitionMode(VOQ_Headset h);
+/** The impedance-driver mode (0 off, 1 on).
+ *  @return the mode (-1 until known); -1 on error.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT int VOQ_Headset_GetImpedanceDriverMode(VOQ_Headset h);
+/** The analog-reset mode.
+ *  @return the mode (-1 until known); -1 on error.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT int VOQ_Headset_GetAnalogResetMode(VOQ_Headset h);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Alarms                                                                   */
+/** @name Alarms */
+/** @{ */
 
-/* The oldest alarm code (species * 256 + code byte), removed when `remove`
- * is non-zero; 0 when the list is empty or on error. */
+/** The oldest alarm code (species * 256 + code byte), removed from the list
+ *  when `remove` is non-zero.
+ *  @return the code, 0 when the list is empty; 0 on error.  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT int VOQ_Headset_GetAlarm(VOQ_Headset h, int remove);
-/* Number of alarm codes kept (at most the 1000 most recent). */
+/** The number of alarm codes kept (at most the 1000 most recent).
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT int VOQ_Headset_GetNumberOfAlarms(VOQ_Headset h);
+/** Empties the alarm list.  Failures (a NULL handle) are stored as the
+ *  error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ClearAlarms(VOQ_Headset h);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Battery, firmware and information                                        */
+/** @name Battery, firmware and information */
+/** @{ */
 
-/* Battery level 1 or 2 in percent (-1 until measured); any other index gives
- * 0 without an error.  -1.0 on error. */
+/** Battery level 1 or 2 in percent.
+ *  @return the level (-1 until measured; 0, without an error, for any other
+ *  index); -1.0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT double VOQ_Headset_GetBatteryLevel(VOQ_Headset h, unsigned int index);
-/* "[ level1, level2 ]". NULL on error. */
+/** Both battery levels as "[ level1, level2 ]".
+ *  @return the text; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetBatteryLevelString(VOQ_Headset h);
-/* "master (sub-revisions) + slave (sub-revisions)". NULL on error. */
+/** The firmware revisions as "master (sub-revisions) + slave
+ *  (sub-revisions)".
+ *  @return the text; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetFirmwareRevision(VOQ_Headset h);
-/* Everything known about the headset, as a dictionary-shaped text. */
+/** Everything known about the headset, as a dictionary-shaped text (one
+ *  'Key' : value line per item).
+ *  @return the text; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetInfoString(VOQ_Headset h);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Sources                                                                  */
+/** @name Sources */
+/** @{ */
 
-/* Number of distinct sources used by the current montage. */
+/** The number of distinct sources used by the current montage.
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT unsigned int VOQ_Headset_GetNumberOfSources(VOQ_Headset h);
-/* Montage source by zero-based index. NULL on error. */
+/** A source of the montage by zero-based index.
+ *  @return the borrowed source (valid until the sources are rebuilt or the
+ *  headset is deleted); NULL on error (such as an index out of range).
+ *  Thread: the controlling thread. */
 VOQ_EXPORT VOQ_Source VOQ_Headset_GetSourceByIndex(VOQ_Headset h, unsigned int index);
-/* Any source by name, alias, one-based number, "CH<n>" or "SRC<n>". */
+/** Any source by name, alias, one-based number, "CH<n>" or "SRC<n>" (case
+ *  and surrounding blanks ignored; NULL counts as "").
+ *  @return the borrowed source (valid until the sources are rebuilt or the
+ *  headset is deleted); NULL on error, such as no matching source.
+ *  Thread: the controlling thread. */
 VOQ_EXPORT VOQ_Source VOQ_Headset_GetSourceByName(VOQ_Headset h, const char *name);
-/* Mean common-mode impedance estimate over the montage's electrodes. */
+/** The mean common-mode impedance estimate over the montage's electrodes,
+ *  in kilo-ohms.
+ *  @return the estimate; 0.0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT double VOQ_Headset_GetImpedanceCMF(VOQ_Headset h);
+/** Whether the source is the trigger input.
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT int VOQ_Source_IsTrigger(VOQ_Source s);
+/** Whether the source is a sensor (an electrode or auxiliary input).
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT int VOQ_Source_IsSensor(VOQ_Source s);
+/** Whether the source is a referential EEG electrode.
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT int VOQ_Source_IsReferentialEEG(VOQ_Source s);
+/** Whether the source is the factory reference (no signal of its own).
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT int VOQ_Source_IsFactoryReference(VOQ_Source s);
+/** Whether the source carries the common-mode signal.
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT int VOQ_Source_IsCommonModeSignal(VOQ_Source s);
+/** Renames the source (NULL counts as "").  Failures (a NULL handle) are
+ *  stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Source_SetName(VOQ_Source s, const char *name);
+/** The source's name.
+ *  @return the name; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT const char *VOQ_Source_GetName(VOQ_Source s);
+/** The source's newest calibrated value (microvolts for sensors).
+ *  @return the value; 0.0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT double VOQ_Source_GetSignal(VOQ_Source s);
+/** The source's gain from the calibration memory (microvolts per count for
+ *  sensors).
+ *  @return the gain; 0.0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT double VOQ_Source_GetGain(VOQ_Source s);
-/* Impedance estimates in kilo-ohms; -1 while the driver is off. */
+/** The electrode's impedance estimate in kilo-ohms.
+ *  @return the estimate (-1 while the impedance driver is off); 0.0 on
+ *  error.  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Source_GetImpedanceEEG(VOQ_Source s);
+/** The electrode's common-mode impedance estimate in kilo-ohms.
+ *  @return the estimate (-1 while the impedance driver is off); 0.0 on
+ *  error.  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Source_GetImpedanceCMF(VOQ_Source s);
+/** The source's DC offset estimate.
+ *  @return the offset; 0.0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT double VOQ_Source_GetDCOffset(VOQ_Source s);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Source naming                                                            */
+/** @name Source naming */
+/** @{ */
 
-/* "10-20"/"1020" or "10-10"/"1010". */
+/** Names the electrodes by the "10-20"/"1020" or "10-10"/"1010" scheme.
+ *  Another scheme fails; failures are stored as the error.  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT void VOQ_Headset_UseNamingScheme(VOQ_Headset h, const char *scheme);
-/* 1 when a source was renamed, 0 when `from` matched nothing or on error. */
+/** Renames the source matching `from` to `to` (NULL counts as "").
+ *  @return 1 when a source was renamed, 0 when `from` matched nothing; 0 on
+ *  error.  Thread: the controlling thread. */
 VOQ_EXPORT int VOQ_Headset_RenameSource(VOQ_Headset h, const char *from, const char *to);
-/* 1 when a source received the aliases, 0 when no name matched or on error. */
+/** Makes every name of the blank-separated list `aliases` (NULL counts as
+ *  "") an alias of the one source that names of the list match; a list
+ *  matching two sources fails.
+ *  @return 1 when a source received the aliases, 0 when no name matched; 0
+ *  on error.  Thread: the controlling thread. */
 VOQ_EXPORT int VOQ_Headset_AddSourceAliases(VOQ_Headset h, const char *aliases);
-/* Space-separated source names selected by the flag mask (0x13: connected
- * sources and trigger; 0x17: all slots). NULL on error. */
+/** Space-separated source names selected by the flag mask (0x13: connected
+ *  sources and trigger; 0x17: all slots).
+ *  @return the names; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetSourceNames(VOQ_Headset h, int flags);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Montage and references                                                   */
+/** @name Montage and references
+ *  Each change of montage or reference replaces the channels and processing
+ *  stages: handles taken before die. */
+/** @{ */
 
-/* Builds the montage from a list of channel specifications such as
- * "F3 C3-A1/2-A2/2 Cz*2" ("FACTORY" or "" for the factory montage) and a
- * reference such as "A1/2+A2/2" ("FACTORY" for the factory reference, ""
- * to keep the current one).  Replaces the channels and processing stages. */
+/** Builds the montage from a list of channel specifications such as
+ *  "F3 C3-A1/2-A2/2 Cz*2" ("FACTORY" or "" for the factory montage) and a
+ *  reference such as "A1/2+A2/2" ("FACTORY" for the factory reference, ""
+ *  to keep the current one); NULL counts as "".  Replaces the channels and
+ *  processing stages.  Failures (such as an unknown name) are stored as the
+ *  error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ChooseChannels(VOQ_Headset h, const char *montage, const char *reference, int autoSwap);
+/** Adds one channel carrying `source` alone to the montage.  Failures (a
+ *  NULL handle) are stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_AddChannelToMontage_FromSource(VOQ_Headset h, VOQ_Source source);
+/** Adds one channel from a specification such as "C3-A1/2-A2/2" to the
+ *  montage (NULL counts as "").  Failures (such as an unknown name) are
+ *  stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_AddChannelToMontage_FromString(VOQ_Headset h, const char *specification, int autoSwap);
-/* Applies the ear or mastoid reference the headset has; returns it, or ""
- * when there is none. NULL on error. */
+/** Applies the ear or mastoid reference the headset has.
+ *  @return the reference applied, or "" when there is none; NULL on
+ *  error.  The text stays valid until 32 further texts have been
+ *  returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_SetTraditionalReference(VOQ_Headset h, int autoSwap);
+/** Makes `reference` (such as "A1/2+A2/2"; NULL counts as "") the reference
+ *  subtracted from single-electrode channels, and rebuilds the montage.
+ *  Failures are stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_SetDefaultReference(VOQ_Headset h, const char *reference, int autoSwap);
+/** The headset's factory reference, e.g. "Pz".
+ *  @return the reference; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetFactoryReferenceString(VOQ_Headset h);
+/** The reference in force, e.g. "A1/2+A2/2".
+ *  @return the reference; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetReferenceString(VOQ_Headset h);
+/** Removes every montage channel and processing stage.  Failures (a NULL
+ *  handle) are stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ForgetMontage(VOQ_Headset h);
-/* Number of montage channels. */
+/** The number of montage channels.
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT unsigned int VOQ_Headset_GetNumberOfChannels(VOQ_Headset h);
-/* Output channel (of the last processing stage) by zero-based index. */
+/** An output channel (of the last processing stage, or of the montage when
+ *  there is none) by zero-based index.
+ *  @return the borrowed channel (valid until the montage or reference
+ *  changes); NULL on error (such as an index out of range).  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT VOQ_Channel VOQ_Headset_GetChannelByIndex(VOQ_Headset h, unsigned int index);
+/** An output channel by name (case and surrounding blanks ignored; NULL
+ *  counts as "").
+ *  @return the borrowed channel (valid until the montage or reference
+ *  changes); NULL on error, such as no matching channel.  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT VOQ_Channel VOQ_Headset_GetChannelByName(VOQ_Headset h, const char *name);
-/* The montage as text, channels separated by blanks. NULL on error. */
+/** The montage as text, channels separated by blanks.
+ *  @return the text; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread. */
 VOQ_EXPORT const char *VOQ_Headset_GetMontageString(VOQ_Headset h);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Channels                                                                 */
+/** @name Channels
+ *  A channel's buffer has one reader: read it from one thread at a time. */
+/** @{ */
 
-/* The buffered value `steps` samples before the newest unread one (0.0 when
- * fewer are unread; an error beyond the capacity). */
+/** The buffered value `steps` samples before the newest unread one.
+ *  @return the value (0.0 when fewer are unread); 0.0 on error (`steps`
+ *  beyond the capacity).  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Channel_LookBack(VOQ_Channel c, size_t steps);
-/* Takes the oldest unread value; error "buffer underflow" when none. */
+/** Takes the oldest unread value.
+ *  @return the value; 0.0 on error ("buffer underflow" when none is
+ *  unread).  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Channel_ReadBuffered(VOQ_Channel c);
+/** The number of unread values.
+ *  @return the number; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT size_t VOQ_Channel_GetNumberOfBufferedSamples(VOQ_Channel c);
-/* Unread values lost because the buffer was full. */
+/** The number of unread values lost because the buffer was full.
+ *  @return the number; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT size_t VOQ_Channel_GetNumberOfOverflowedSamples(VOQ_Channel c);
+/** The buffer's capacity in values.
+ *  @return the capacity; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT size_t VOQ_Channel_GetBufferCapacity(VOQ_Channel c);
+/** Discards the channel's unread values.  Failures (a NULL handle) are
+ *  stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Channel_FlushOutputBuffer(VOQ_Channel c);
+/** Renames the channel (NULL or "": named after its main source again).  Failures (a NULL handle) are stored as the error.
+ *  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Channel_SetName(VOQ_Channel c, const char *name);
+/** The channel's name.
+ *  @return the name; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT const char *VOQ_Channel_GetName(VOQ_Channel c);
-/* The channel as a specification, e.g. "F3-A1/2-A2/2". */
+/** The channel as a specification, e.g. "F3-A1/2-A2/2".
+ *  @return the text; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT const char *VOQ_Channel_GetString(VOQ_Channel c);
-/* Newest unread value (0.0 when everything has been read). */
+/** The newest unread value.
+ *  @return the value (0.0 when everything has been read); 0.0 on error.
+ *  Thread: the controlling thread or a callback. */
 VOQ_EXPORT double VOQ_Channel_GetSignal(VOQ_Channel c);
+/** The channel's weighted sum computed now from its sources' newest values.
+ *  @return the value; 0.0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT double VOQ_Channel_CalculateRawSignal(VOQ_Channel c);
+/** Whether the channel is referential EEG (electrodes minus a reference).
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT int VOQ_Channel_IsReferentialEEG(VOQ_Channel c);
+/** Whether the channel carries the trigger input.
+ *  @return 1 or 0; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT int VOQ_Channel_IsTrigger(VOQ_Channel c);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Processing stages                                                        */
+/** @name Processing stages */
+/** @{ */
 
-/* Adds a stage after the last one (or after `input` when given) with copies
- * of its input's channels.  NULL on error (for example a duplicate name). */
+/** Adds a stage after the last one (or reading `input` when not NULL) with
+ *  copies of its input's channels; `callback` (NULL: none) runs once per
+ *  sample with `paramData` kept for VOQ_ProcessingStage_ParamData.
+ *  @return the borrowed stage (valid until the montage or reference
+ *  changes); NULL on error (for example a duplicate name).  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_AddProcessingStage(VOQ_Headset h, const char *name,
     VOQ_ProcessingStageCallback callback, void *paramData, VOQ_ProcessingStage input);
-/* Gives every channel of `stage` a fresh buffer of `seconds` (NULL: nothing). */
+/** Gives every channel of `stage` a fresh buffer of `seconds` (NULL stage:
+ *  nothing).  Failures are stored as the error.  Thread: the controlling
+ *  thread. */
 VOQ_EXPORT void VOQ_Headset_ReallocateStageBuffers(VOQ_Headset h, VOQ_ProcessingStage stage, double seconds);
+/** The number of processing stages, the montage's stage "raw" included.
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT unsigned int VOQ_Headset_GetNumberOfProcessingStages(VOQ_Headset h);
+/** A processing stage by zero-based index.
+ *  @return the borrowed stage (valid until the montage or reference
+ *  changes); NULL on error (such as an index out of range).  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_GetProcessingStageByIndex(VOQ_Headset h, unsigned int index);
+/** A processing stage by name (case and surrounding blanks ignored; NULL
+ *  counts as "").
+ *  @return the borrowed stage (valid until the montage or reference
+ *  changes); NULL on error, such as no matching stage.  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_GetProcessingStageByName(VOQ_Headset h, const char *name);
+/** A channel of the stage by zero-based index.
+ *  @return the borrowed channel (valid until the montage or reference
+ *  changes); NULL on error (such as an index out of range).  Thread: the
+ *  controlling thread or a callback. */
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_GetChannelByIndex(VOQ_ProcessingStage s, unsigned int index);
+/** A channel of the stage by name (case and surrounding blanks ignored;
+ *  NULL counts as "").
+ *  @return the borrowed channel (valid until the montage or reference
+ *  changes); NULL on error, such as no matching channel.  Thread: the
+ *  controlling thread or a callback. */
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_GetChannelByName(VOQ_ProcessingStage s, const char *name);
-/* Empties the stage's channel list (deleting its own channels; the "raw"
- * stage's are the montage's and stay).  Safe while background acquisition
- * runs (made between two samples); fails inside a sample or stage callback. */
+/** Removes every channel of the stage (their handles die; the "raw" stage's
+ *  are the montage's and stay).  Safe while background acquisition runs
+ *  (made between two samples).  Failures are stored as the error.  Thread:
+ *  the controlling thread (fails inside a callback). */
 VOQ_EXPORT void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s);
-/* Appends a new channel with an empty buffer of `capacity` values (0: 1).
- * Safe while background acquisition runs; fails inside a callback. NULL on
- * error. */
+/** Adds a channel named `name` (NULL counts as "") with a buffer of
+ *  `capacity` values (at least 1) to the stage.  Safe while background
+ *  acquisition runs.
+ *  @return the borrowed channel (valid until the montage or reference
+ *  changes); NULL on error.  Thread: the controlling thread (fails inside a
+ *  callback). */
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_AddChannel(VOQ_ProcessingStage s, const char *name, size_t capacity);
+/** The stage this one reads.
+ *  @return the borrowed stage, NULL for the first stage ("raw"); NULL on
+ *  error.  Thread: the controlling
+ *  thread or a callback. */
 VOQ_EXPORT VOQ_ProcessingStage VOQ_ProcessingStage_GetInput(VOQ_ProcessingStage s);
+/** The stage's name.
+ *  @return the name; NULL on error.  The text stays valid until 32
+ *  further texts have been returned.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT const char *VOQ_ProcessingStage_GetName(VOQ_ProcessingStage s);
+/** The `paramData` pointer given to VOQ_Headset_AddProcessingStage.
+ *  @return the pointer; NULL on error.  Thread: the controlling thread or
+ *  a callback. */
 VOQ_EXPORT void *VOQ_ProcessingStage_ParamData(VOQ_ProcessingStage s);
+/** The number of channels of the stage.
+ *  @return the number; 0 on error.  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT unsigned int VOQ_ProcessingStage_GetNumberOfChannels(VOQ_ProcessingStage s);
-/* The value `samplesBack` samples before the newest of a channel, without
- * consuming it (0.0 when not available). */
+/** The value `samplesBack` samples before the newest of one of the stage's
+ *  channels, without consuming it.
+ *  @return the value (0.0 when not available); 0.0 on error (such as a
+ *  channel index out of range).  Thread: the controlling thread or a
+ *  callback. */
 VOQ_EXPORT double VOQ_ProcessingStage_Read(VOQ_ProcessingStage s, unsigned int channelIndex, size_t samplesBack);
-/* Appends a value to one of the stage's channels. */
+/** Appends a value to one of the stage's channels.  Failures (such as a
+ *  channel index out of range) are stored as the error.  Thread: the stage's
+ *  callback, or the controlling thread. */
 VOQ_EXPORT void VOQ_ProcessingStage_Write(VOQ_ProcessingStage s, unsigned int channelIndex, double value);
 
+/** @} */
 /* ------------------------------------------------------------------------ */
-/* Samples, buffering and acquisition                                       */
+/** @name Ready-made filters
+ *
+ *  A filter is written as a short text: a chain of elements separated by
+ *  ";" and applied in order, for example "bandpass 1 40 order 4; notch 50".
+ *  Words are compared without regard to case.
+ *
+ *  - highpass F [order N], lowpass F [order N], bandpass LO HI [order N],
+ *    bandstop LO HI [order N]: Butterworth filters of order N, 1 to 8
+ *    (default 4), run as second-order sections from a zero state; a band of
+ *    order N has 2N poles (N sections), a high- or low-pass N poles.
+ *  - notch F [q Q] [harmonics K]: second-order notches of quality Q (default
+ *    30) at F, 2F, ... KF (K default 1, at most 20), leaving out those at or
+ *    above half the sampling rate.
+ *  - car: common average reference, the mean of the EEG channels subtracted
+ *    from each of them.
+ *
+ *  Only EEG electrode channels are filtered (in a headset, the channels whose
+ *  every term is a referential EEG source, VOQ_Channel_IsReferentialEEG);
+ *  trigger, accelerometer and other channels pass every element unchanged.
+ *  Frequencies are in Hz; each must be above 0 and below half the sampling
+ *  rate, and a band's low edge below its high edge.  A bad text fails with an
+ *  error that quotes the element and names the offending word, for example
+ *  'bad filter "bandpass 1 40 ordr 4": unknown word "ordr"'. */
+/** @{ */
 
-/* Called after every sample on the reading thread; NULL removes it.  See
- * VOQ_SampleCallback for what the callback must not do. */
+/** Adds a filter stage after the last stage (or reading `input` when not
+ *  NULL) with copies of its input's channels; its channels become the
+ *  output channels.  `name` NULL or "": "filter", or "filter 2", "filter 3",
+ *  ... when taken.  NULL `filterText` counts as "" (an error).  The stage
+ *  filters from the next sample on, from a zero state; like every stage it
+ *  lasts until the next montage or reference choice, and its channels'
+ *  buffers are as long as its input's.  When the headset's sampling rate
+ *  changes, the stage redesigns its filter for the new rate (from a zero
+ *  state); VOQ_Headset_ConfigureADC refuses, with an error and without
+ *  sending anything, a rate at which a filter stage could not run.
+ *  @return the borrowed stage (valid until the montage or reference
+ *  changes); NULL on error (a bad text, a frequency the sampling rate cannot
+ *  carry, a headset without channels or without a known sampling rate, a
+ *  duplicate name).  Thread: the controlling thread, also while background
+ *  acquisition runs (the stage joins between two samples). */
+VOQ_EXPORT VOQ_ProcessingStage VOQ_Headset_AddFilter(VOQ_Headset h, const char *name, const char *filterText,
+    VOQ_ProcessingStage input);
+/** The filtering of the filter stages between the montage and the output
+ *  channels, in the prefiltering convention of EDF headers: the highest
+ *  high-pass and the lowest low-pass edge, then notches, band-stops and CAR,
+ *  for example "HP:1Hz LP:40Hz N:50Hz".
+ *  @return the text, "" when there is no filter stage; NULL on error.  The
+ *  text stays valid until 32 further texts have been returned.  Thread: the
+ *  controlling thread. */
+VOQ_EXPORT const char *VOQ_Headset_GetPrefiltering(VOQ_Headset h);
+/** Filters recorded samples in place with the same code as a filter stage.
+ *  `samples` holds `channels` rows of `count` values each (channel after
+ *  channel, as a C-ordered channels x samples array), sampled at
+ *  `samplingRate` samples per second.  `eeg` has one flag per channel,
+ *  non-zero for the EEG electrode channels that the filter works on; the
+ *  others pass unchanged; NULL: every channel is an EEG channel.  NULL
+ *  `filterText` counts as "" (an error); NULL `samples` with `channels` and
+ *  `count` above 0 fails with "NULL samples pointer".
+ *  @return 1; 0 on error (a bad text or rate), and then the samples are
+ *  unchanged.  Needs no headset.  Thread: any, one call at a time per
+ *  array. */
+VOQ_EXPORT int VOQ_Filter_Apply(const char *filterText, double samplingRate, double *samples, size_t channels,
+    size_t count, const int *eeg);
+
+/** @} */
+/* ------------------------------------------------------------------------ */
+/** @name Samples, buffering and acquisition */
+/** @{ */
+
+/** Sets the callback called after every sample on the reading thread (NULL
+ *  removes it); see VOQ_SampleCallback for what it must not do.  Failures
+ *  are stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_SetSampleCallback(VOQ_Headset h, VOQ_SampleCallback callback, void *userData);
-/* New buffer lengths (seconds) for the montage channels and the impedance
- * window. */
+/** New buffer lengths in seconds for the montage channels and the impedance
+ *  window.  Failures are stored as the error.  Thread: the controlling
+ *  thread. */
 VOQ_EXPORT void VOQ_Headset_ReallocateBuffers(VOQ_Headset h, double bufferSeconds, double impedanceSeconds);
-/* Discards every unread sample. */
+/** Discards every unread sample.  Failures are stored as the error.
+ *  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_FlushBuffers(VOQ_Headset h);
-/* Smallest number of unread samples among the output channels. */
+/** The smallest number of unread samples among the output channels.
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT size_t VOQ_Headset_GetNumberOfBufferedSamples(VOQ_Headset h);
-/* Largest overflow count among the output channels. */
+/** The largest overflow count among the output channels.
+ *  @return the number; 0 on error.  Thread: the controlling thread. */
 VOQ_EXPORT size_t VOQ_Headset_GetNumberOfOverflowedSamples(VOQ_Headset h);
+/** Sets the pace controller of the waits: its update interval in seconds,
+ *  the smoothing of the buffer level, and its proportional, integral and
+ *  derivative gains.  Failures are stored as the error.  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ConfigureBufferingController(VOQ_Headset h, double updateInterval,
     double levelSmoothing, double gainP, double gainI, double gainD);
+/** Samples per batch of VOQ_Headset_WaitForBatch, and the reserve in seconds
+ *  that the pace controller keeps beyond one batch.  Failures are stored as
+ *  the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ConfigureBatch(VOQ_Headset h, unsigned int batchSize, double batchLatency);
 /* Calls from the caller's thread while background acquisition runs (from
  * VOQ_Headset_StartBackgroundAcquisition until the worker has ended):
@@ -356,32 +756,47 @@ VOQ_EXPORT void VOQ_Headset_ConfigureBatch(VOQ_Headset h, unsigned int batchSize
  *   Connect, Disconnect, KillDataStream           stop the worker first (they end
  *                                                 its stream)
  */
-/* Starts (or restarts) the background acquisition thread; 1 on success. */
+/** Starts (or restarts) the background acquisition thread, which then reads
+ *  the port and runs the callbacks.
+ *  @return 1 on success; 0 on error.  Thread: the controlling thread
+ *  (fails inside a callback). */
 VOQ_EXPORT int VOQ_Headset_StartBackgroundAcquisition(VOQ_Headset h);
-/* Asks the background thread to stop; returns at once. */
+/** Asks the background acquisition thread to stop, and returns at once.
+ *  Failures are stored as the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_StopBackgroundAcquisition(VOQ_Headset h);
-/* Waits until the next batch is due and ready; returns its time stamp in
- * seconds since connection, then read batch-size values from every output
- * channel.  Fails instead of waiting forever: when the headset is not
- * connected ("Cannot read from headset: serial-port connection not yet
- * established.", checked first), when no block has arrived for
- * VOQ_WAIT_SILENCE_LIMIT seconds, when there are no output channels, or when
- * the background acquisition ended with an error.  0.0 on error. */
+/** Waits until the next batch is due and ready; then read batch-size values
+ *  from every output channel.  Fails instead of waiting forever: when the
+ *  headset is not connected ("Cannot read from headset: serial-port
+ *  connection not yet established.", checked first), when no block has
+ *  arrived for VOQ_WAIT_SILENCE_LIMIT seconds, when there are no
+ *  output channels, or when the background acquisition ended with an error.
+ *  @return the batch's time stamp in seconds since connection; 0.0 on
+ *  error.  Thread: the controlling thread (fails inside a callback). */
 VOQ_EXPORT double VOQ_Headset_WaitForBatch(VOQ_Headset h);
-/* Waits until at least `n` samples are buffered in every output channel and
- * returns the number; fails like VOQ_Headset_WaitForBatch. 0 on error. */
+/** Waits until at least `n` samples are buffered in every output channel;
+ *  fails like VOQ_Headset_WaitForBatch.
+ *  @return the number buffered; 0 on error.  Thread: the controlling
+ *  thread (fails inside a callback). */
 VOQ_EXPORT size_t VOQ_Headset_WaitForSamples(VOQ_Headset h, size_t n);
-/* Reads and processes blocks for `seconds` (negative: until an error). */
+/** Reads and processes blocks for `seconds` (negative: until an error).
+ *  Failures are stored as the error.  Thread: the controlling thread (fails
+ *  inside a callback). */
 VOQ_EXPORT void VOQ_Headset_Idle(VOQ_Headset h, double seconds);
-/* Starts acquisition, reads for `duration` seconds (negative: until stopped),
- * stops, then reads for `idleTime` more seconds. */
+/** Starts acquisition, reads for `duration` seconds (negative: until
+ *  stopped), stops, then reads for `idleTime` more seconds.  Failures are
+ *  stored as the error.  Thread: the controlling thread (fails inside a
+ *  callback). */
 VOQ_EXPORT void VOQ_Headset_Receive(VOQ_Headset h, double duration, double idleTime);
 
-/* Seconds without any block after which the waiting functions give up. */
+/** @} */
+
+/** Seconds without any block after which the waiting functions give up. */
 #define VOQ_WAIT_SILENCE_LIMIT 5.0
 
 /* ------------------------------------------------------------------------ */
-/* Reconnection after a lost link                                           */
+/** @name Reconnection after a lost link */
+/** @{ */
+
 /*
  * A link that fails (the device has gone: a hung-up line, a read or write
  * failing with EIO, ENXIO, ENODEV or EPIPE) is normally an error, like every
@@ -445,6 +860,8 @@ VOQ_EXPORT int VOQ_Headset_IsLinkUp(VOQ_Headset h);
  *  controlling thread (it takes the read lock briefly, to see the buffers
  *  and the sample count together). */
 VOQ_EXPORT int VOQ_Headset_GetLinkEvent(VOQ_Headset h, double *seconds, size_t *missing, size_t *before);
+
+/** @} */
 
 #ifdef __cplusplus
 }

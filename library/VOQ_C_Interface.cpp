@@ -6,6 +6,7 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "VOQ.h"
 
@@ -426,6 +427,29 @@ double VOQ_ProcessingStage_Read(VOQ_ProcessingStage s, unsigned int channelIndex
 }
 void VOQ_ProcessingStage_Write(VOQ_ProcessingStage s, unsigned int channelIndex, double value) {
     FrameVoid([&] { P(s)->GetChannelByIndex(channelIndex)->buffer.Write(value); });
+}
+
+// ---------------------------------------------------------------------------
+// Ready-made filters
+
+VOQ_ProcessingStage VOQ_Headset_AddFilter(VOQ_Headset h, const char* name, const char* filterText,
+                                          VOQ_ProcessingStage input) {
+    return Frame<VOQ_ProcessingStage>(nullptr, [&] {
+        return Handle(H(h)->AddFilterStage(Text(name), Text(filterText), reinterpret_cast<VOQ::ProcessingStage*>(input)));
+    });
+}
+const char* VOQ_Headset_GetPrefiltering(VOQ_Headset h) { return FrameText([&] { return H(h)->PrefilteringText(); }); }
+int VOQ_Filter_Apply(const char* filterText, double samplingRate, double* samples, size_t channels, size_t count,
+                     const int* eeg) {
+    return Frame<int>(0, [&] {
+        if (!samples && channels > 0 && count > 0) throw VOQ::Error("NULL samples pointer");
+        std::vector<bool> flags(channels, true);
+        if (eeg)
+            for (size_t c = 0; c < channels; ++c) flags[c] = eeg[c] != 0;
+        VOQ::Filter filter(Text(filterText), samplingRate, flags);
+        if (samples) filter.Apply(samples, count);
+        return 1;
+    });
 }
 
 // ---------------------------------------------------------------------------

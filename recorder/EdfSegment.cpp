@@ -20,32 +20,6 @@ namespace {
 const int64_t kAnnotationSignalBytes = 114;
 const int64_t kMinimumSlack = 64 * 1024;
 
-bool ReadExactly(int fd, char* buffer, size_t count, off_t offset) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = pread(fd, buffer + done, count - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// A header field of `width` characters as a whole number; false when it is
-// not one.
-bool Field(const char* text, size_t width, int64_t& value) {
-    std::string field(text, width);
-    const size_t end = field.find_last_not_of(' ');
-    if (end == std::string::npos) return false;
-    field.erase(end + 1);
-    char* stop = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(field.c_str(), &stop, 10);
-    if (errno != 0 || stop == field.c_str() || *stop != '\0') return false;
-    value = v;
-    return true;
-}
-
 std::string EdfOpenFailure(int code, int savedErrno) {
     switch (code) {
     case EDFLIB_MALLOC_ERROR: return "out of memory";
@@ -59,29 +33,6 @@ std::string EdfOpenFailure(int code, int savedErrno) {
 }
 
 }  // namespace
-
-bool ReadFileLayout(int fd, FileLayout& layout) {
-    char fixed[256];
-    if (!ReadExactly(fd, fixed, sizeof fixed, 0)) return false;
-    int64_t headerBytes = 0, records = 0, signals = 0;
-    if (!Field(fixed + 184, 8, headerBytes) || !Field(fixed + 236, 8, records) || !Field(fixed + 252, 4, signals))
-        return false;
-    if (signals < 1 || signals > 4096 || headerBytes != 256 * (signals + 1)) return false;
-    const int64_t bytesPerSample = static_cast<unsigned char>(fixed[0]) == 0xFF ? 3 : 2;
-    std::vector<char> perSignal(static_cast<size_t>(8 * signals));
-    const off_t samplesAt = static_cast<off_t>(256 + signals * 216);
-    if (!ReadExactly(fd, perSignal.data(), perSignal.size(), samplesAt)) return false;
-    int64_t samples = 0;
-    for (int64_t i = 0; i < signals; ++i) {
-        int64_t n = 0;
-        if (!Field(perSignal.data() + 8 * i, 8, n) || n < 1) return false;
-        samples += n;
-    }
-    layout.headerBytes = headerBytes;
-    layout.recordBytes = samples * bytesPerSample;
-    layout.records = records;
-    return true;
-}
 
 int64_t RepairFile(const std::string& path, int64_t maxRecords) {
     const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -99,7 +50,7 @@ int64_t RepairFile(const std::string& path, int64_t maxRecords) {
     complete = std::min<int64_t>(complete, 99999999);
     char count[24];
     std::snprintf(count, sizeof count, "%-8lld", static_cast<long long>(complete));
-    const bool written = pwrite(fd, count, 8, 236) == 8;
+    const bool written = pwrite(fd, count, kRecordCountWidth, kRecordCountOffset) == kRecordCountWidth;
     const int writeErrno = errno;
     const bool truncated = ftruncate(fd, static_cast<off_t>(layout.headerBytes + complete * layout.recordBytes)) == 0;
     const int truncateErrno = errno;
@@ -155,6 +106,8 @@ EdfSegment::EdfSegment(const std::string& path, const SegmentHeader& header) : p
                                   static_cast<int64_t>(signals) * plan.samplesPerRecord +
                               kAnnotationSignalBytes * plan.annotationSignals;
         slack_ = std::max(kMinimumSlack, 2 * block) + 2 * layout_.recordBytes;
+        events_.reset(new EventsFile(path));
+        lastSync_ = std::chrono::steady_clock::now();
     } catch (...) {
         CloseHandle({}, 0);
         if (watch_ >= 0) close(watch_);
@@ -237,6 +190,24 @@ std::string EdfSegment::FailureReason(int64_t size) {
     return reason;
 }
 
+void EdfSegment::Note(const Annotation& annotation) {
+    if (events_) events_->Add(annotation);
+}
+
+void EdfSegment::Flush() {
+    if (!events_) return;
+    const auto now = std::chrono::steady_clock::now();
+    const bool sync = now - lastSync_ >= std::chrono::seconds(1);
+    events_->Flush(sync);
+    if (sync) {
+        // EDFlib's own buffer holds less than a data record; what it has
+        // handed to the system goes to the disk with the events.
+        if (watch_ >= 0 && fdatasync(watch_) != 0 && errno != EINVAL)
+            throw WriteError("cannot write " + path_ + ": " + std::strerror(errno));
+        lastSync_ = now;
+    }
+}
+
 void EdfSegment::CloseHandle(const std::vector<Annotation>& annotations, size_t count) {
     if (handle_ < 0) return;
     for (size_t k = 0; k < count && k < annotations.size(); ++k) {
@@ -250,6 +221,12 @@ void EdfSegment::CloseHandle(const std::vector<Annotation>& annotations, size_t 
 
 size_t EdfSegment::Close(const std::vector<Annotation>& annotations) {
     if (handle_ < 0) return 0;
+    std::string eventsFailure;
+    try {
+        if (events_) events_->Close();
+    } catch (const WriteError& e) {
+        eventsFailure = e.what();
+    }
     const size_t count = static_cast<size_t>(std::min<uint64_t>(annotations.size(), Capacity()));
     CloseHandle(annotations, count);
 
@@ -265,7 +242,10 @@ size_t EdfSegment::Close(const std::vector<Annotation>& annotations) {
     else if (onDisk.records != static_cast<int64_t>(records_) ||
              static_cast<int64_t>(info.st_size) != onDisk.headerBytes + onDisk.records * onDisk.recordBytes)
         problem = "the last data did not reach the file";
-    if (problem.empty()) return count;
+    if (problem.empty()) {
+        if (!eventsFailure.empty()) throw WriteError(eventsFailure);
+        return count;
+    }
 
     std::string kept;
     if (info.st_nlink != 0) {
@@ -295,6 +275,11 @@ int64_t EdfSegment::Abandon(const std::vector<Annotation>& annotations) {
     const size_t most = static_cast<size_t>(keep) * static_cast<size_t>(header_.plan.annotationSignals);
     while (count < annotations.size() && count < most && annotations[count].onset < end) ++count;
     CloseHandle(annotations, count);
+    try {
+        if (events_) events_->Close();
+    } catch (const WriteError&) {
+        // The failure that brought the segment here is the one reported.
+    }
     if (gone) return 0;
     return RepairFile(path_, keep);
 }
@@ -302,6 +287,7 @@ int64_t EdfSegment::Abandon(const std::vector<Annotation>& annotations) {
 void EdfSegment::Discard() {
     CloseHandle({}, 0);
     unlink(path_.c_str());
+    if (events_) events_->Remove();
 }
 
 }  // namespace voqrec

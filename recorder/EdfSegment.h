@@ -1,5 +1,7 @@
 // One BDF+ or EDF+ file written with EDFlib: the header, whole data records,
-// and the annotations handed over when it is closed.
+// and the annotations handed over when it is closed; beside it, its events
+// file (EventsFile.h), which gets each annotation's row as soon as it is
+// known, so that a file that is never closed keeps its events.
 //
 // EDFlib reports no failed write: its buffered writes may fail (disk full, a
 // file size limit, a lost device) while every call returns success, and on
@@ -14,20 +16,18 @@
 #ifndef VOQ_RECORDER_EDFSEGMENT_H
 #define VOQ_RECORDER_EDFSEGMENT_H
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "EdfHeader.h"
+#include "EventsFile.h"
 #include "RecordPlan.h"
 
 namespace voqrec {
-
-// A failure to write a file; the recorder stops at the first one.
-class WriteError : public RecorderError {
-public:
-    explicit WriteError(const std::string& message) : RecorderError(message) {}
-};
 
 struct SignalParameters {
     std::string label;          // at most 16 printable ASCII characters
@@ -49,23 +49,6 @@ struct SegmentHeader {
     std::time_t start = 0;      // wall-clock time of the first sample (whole seconds used)
 };
 
-struct Annotation {
-    int64_t onset = 0;          // 100-microsecond units from the start of the file
-    int64_t duration = -1;      // same units; -1 when it has none
-    std::string text;           // at most kMaxAnnotationText characters are kept
-};
-
-// The layout a file's header declares.
-struct FileLayout {
-    int64_t headerBytes = 0;
-    int64_t recordBytes = 0;
-    int64_t records = -1;       // -1 when the header says "unknown"
-};
-
-// Reads the layout from the header of the file open on `fd`; false when the
-// header is incomplete or unreadable.
-bool ReadFileLayout(int fd, FileLayout& layout);
-
 // Makes a file readable after a failed or interrupted write: sets the record
 // count to the number of records complete on disk (at most `maxRecords`
 // when that is not negative) and cuts off anything after them.  Returns that
@@ -75,7 +58,8 @@ int64_t RepairFile(const std::string& path, int64_t maxRecords = -1);
 class EdfSegment {
 public:
     // Creates the file and writes nothing yet (EDFlib writes the header with
-    // the first record).  Throws RecorderError when it cannot be created.
+    // the first record); creates the events file and its sidecar.  Throws
+    // RecorderError when they cannot be created.
     EdfSegment(const std::string& path, const SegmentHeader& header);
     ~EdfSegment();   // closes an open file quietly (repairing it if needed)
     EdfSegment(const EdfSegment&) = delete;
@@ -86,14 +70,21 @@ public:
     // One data record: samplesPerRecord values of signal 0, then of signal 1,
     // and so on.  Throws WriteError when the file stops growing or is gone.
     void WriteRecord(const double* values);
-    // Hands over the annotations (at most Capacity() are stored) and closes.
+    // The row of one annotation for the events file (written by Flush).
+    void Note(const Annotation& annotation);
+    // Writes the rows noted so far to the events file, and at most once a
+    // second waits until both files are on the disk.  Throws WriteError.
+    void Flush();
+    // Hands over the annotations (at most Capacity() are stored) and closes
+    // the file and its events file (whose rows must have been noted).
     // Returns how many were stored.  After a failure the file is repaired
     // before WriteError is thrown.
     size_t Close(const std::vector<Annotation>& annotations);
     // Closes after a failure: keeps the records complete on disk and the
     // annotations that fit in them.  Returns the records kept.
     int64_t Abandon(const std::vector<Annotation>& annotations);
-    // Closes and deletes a file that received no data record.
+    // Closes and deletes a file that received no data record, and its
+    // events file.
     void Discard();
 
     const std::string& Path() const { return path_; }
@@ -114,6 +105,8 @@ private:
     FileLayout layout_;    // exact once the header has reached the file
     bool layoutKnown_ = false;
     int64_t slack_ = 0;    // bytes EDFlib may hold back in its stdio buffer
+    std::unique_ptr<EventsFile> events_;
+    std::chrono::steady_clock::time_point lastSync_;
 };
 
 }  // namespace voqrec

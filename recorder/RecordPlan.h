@@ -18,6 +18,12 @@ public:
     explicit RecorderError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A failure to write a file; the recorder stops at the first one.
+class WriteError : public RecorderError {
+public:
+    explicit WriteError(const std::string& message) : RecorderError(message) {}
+};
+
 enum class FileFormat {
     BDF,   // BDF+: 24-bit samples
     EDF,   // EDF+: 16-bit samples

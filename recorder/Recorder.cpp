@@ -22,6 +22,7 @@ enum EventKind : int32_t {
     kClipped,
     kImpedance,
     kNote,
+    kPadding,   // value: the samples added
 };
 
 const char* const kPaddingText = "Padding (not recorded)";
@@ -56,6 +57,7 @@ struct Recorder::Event {
     uint64_t sample;   // index in the whole recording
     int32_t kind;
     int64_t value;
+    bool noted = false;   // its row is in the events file
 };
 
 Recorder::Recorder(VOQ::Headset& headset, const std::string& path, const RecordingOptions& options)
@@ -120,9 +122,17 @@ void Recorder::Describe() {
         CheckLibrary(what);
     }
 
-    const std::string prefilter = filterMode == 0   ? std::string("none (headset filter off)")
-                                  : filterMode > 0 ? "headset filter mode " + std::to_string(filterMode)
-                                                   : std::string();
+    // The filter stages first, in the EDF convention ("HP:1Hz LP:40Hz
+    // N:50Hz") that readers take the high- and low-pass edges from, then the
+    // headset's own filter; at most the field's 80 characters.
+    const std::string filtering = Text(VOQ_Headset_GetPrefiltering(headset_));
+    CheckLibrary(what);
+    const std::string headsetFilter = filterMode == 0 ? std::string("headset filter off")
+                                      : filterMode > 0 ? "headset filter mode " + std::to_string(filterMode)
+                                                       : std::string();
+    std::string prefilter = filterMode == 0 ? std::string("none (headset filter off)") : headsetFilter;
+    if (!filtering.empty()) prefilter = filtering + (headsetFilter.empty() ? "" : " (" + headsetFilter + ")");
+    prefilter = prefilter.substr(0, 80);
     std::vector<std::string> names, texts;
     for (unsigned i = 0; i < count; ++i) {
         Signal signal;
@@ -329,6 +339,7 @@ bool Recorder::Step() {
             take = std::min<uint64_t>(take, static_cast<uint64_t>(targetSamples_) - stats_.samplesWritten);
         for (uint64_t j = 0; j < take; ++j) AppendSample(&batch_[j * n]);
         PollHeadset();
+        NoteEvents();
         if (targetSamples_ >= 0 && stats_.samplesWritten >= static_cast<uint64_t>(targetSamples_)) finished_ = true;
     } catch (const WriteError&) {
         Fail(true);
@@ -360,7 +371,12 @@ void Recorder::PollHeadset() {
 
 void Recorder::Annotate(const std::string& text) {
     if (closed_) throw RecorderError("the recording is closed");
-    notes_.push_back(text.substr(0, static_cast<size_t>(kMaxAnnotationText)));
+    // Control characters would end the annotation early in the file and the
+    // row in the events file.
+    std::string note = text.substr(0, static_cast<size_t>(kMaxAnnotationText));
+    for (char& c : note)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    notes_.push_back(note);
     AddEvent(kNote, static_cast<int64_t>(notes_.size() - 1), stats_.samplesWritten);
 }
 
@@ -440,22 +456,61 @@ std::string Recorder::EventText(const Event& event) const {
         return "Impedance " + z.electrode + (z.kOhm >= 0.0 ? Number(" %.1f kOhm", z.kOhm) : " unknown");
     }
     case kNote: return notes_[static_cast<size_t>(event.value)];
+    case kPadding: return kPaddingText;
     default: return "Event";
     }
 }
 
-std::vector<Annotation> Recorder::SegmentAnnotations(uint64_t end, bool lastOne, std::vector<Event>& later) const {
+const char* Recorder::EventType(const Event& event) {
+    switch (event.kind) {
+    case kTrigger: return kTriggerEvent;
+    case kAlarm:
+    case kEarlierAlarm: return kAlarmEvent;
+    case kOverflow:
+    case kViolation:
+    case kClipped:
+    case kPadding: return kDataLossEvent;
+    case kImpedance: return kImpedanceEvent;
+    default: return kNoteEvent;
+    }
+}
+
+Annotation Recorder::Place(const Event& e, uint64_t end) const {
+    Annotation a;
+    // Events after the segment's last sample are placed on it, except the
+    // padding, which follows it.
+    const uint64_t last = e.kind == kPadding ? e.sample : (end > segmentFirst_ ? end - 1 : end);
+    a.sample = std::min(std::max(e.sample, segmentFirst_), last) - segmentFirst_;
+    a.onset = OnsetUnits(a.sample, plan_.rate);
+    if (e.kind == kPadding) a.duration = OnsetUnits(static_cast<uint64_t>(e.value), plan_.rate);
+    a.text = EventText(e);
+    a.type = EventType(e);
+    if (e.kind == kTrigger) a.value = std::to_string(e.value);
+    return a;
+}
+
+void Recorder::NoteEvents() {
+    if (!segment_) return;
+    const uint64_t end = stats_.samplesWritten;
+    for (size_t k = firstUnnoted_; k < events_.size(); ++k) {
+        Event& e = events_[k];
+        if (e.noted || e.sample >= end) continue;
+        segment_->Note(Place(e, end));
+        e.noted = true;
+    }
+    while (firstUnnoted_ < events_.size() && events_[firstUnnoted_].noted) ++firstUnnoted_;
+    segment_->Flush();
+}
+
+std::vector<Annotation> Recorder::SegmentAnnotations(uint64_t end, bool lastOne, std::vector<Event>& later) {
     std::vector<Annotation> annotations;
     for (const Event& e : events_) {
         if (e.sample >= end && !lastOne) {
             later.push_back(e);
             continue;
         }
-        Annotation a;
-        const uint64_t sample = std::min(std::max(e.sample, segmentFirst_), end > segmentFirst_ ? end - 1 : end);
-        a.onset = OnsetUnits(sample - segmentFirst_, plan_.rate);
-        a.text = EventText(e);
-        annotations.push_back(a);
+        annotations.push_back(Place(e, end));
+        if (!e.noted) segment_->Note(annotations.back());
     }
     std::stable_sort(annotations.begin(), annotations.end(),
                      [](const Annotation& a, const Annotation& b) { return a.onset < b.onset; });
@@ -495,16 +550,14 @@ void Recorder::CloseSegment(bool lastOne) {
         if (inRecord_ > 0) pad();
         while (annotations.size() + (padded > 0 ? 1 : 0) > segment_->Capacity()) pad();
         if (padded > 0) {
-            Annotation a;
-            a.onset = OnsetUnits(end - segmentFirst_, plan_.rate);
-            a.duration = OnsetUnits(padded, plan_.rate);
-            a.text = kPaddingText;
-            annotations.push_back(a);
+            annotations.push_back(Place(Event{end, kPadding, static_cast<int64_t>(padded)}, end));
+            segment_->Note(annotations.back());
         }
         stats_.samplesPadded += padded;
         std::unique_ptr<EdfSegment> segment(std::move(segment_));
         segmentFirst_ = end;
         events_.swap(later);
+        firstUnnoted_ = 0;
         stats_.annotations += segment->Close(annotations);
     } catch (const WriteError&) {
         // Keep what reached the file, with the annotations that fit in it.

@@ -11,7 +11,8 @@
 //     the montage), labelled with the channel's name, in microvolts ("uV"),
 //     its physical range derived from the converter's range (signed 16-bit
 //     readings) and the channel's weights and gains, the format's digital
-//     range, the headset's filter mode as prefiltering text, the sampling
+//     range, the filter stages (EDF convention, "HP:1Hz LP:40Hz N:50Hz") and
+//     the headset's filter mode as prefiltering text, the sampling
 //     rate;
 //   - the first channel that is the trigger input alone, as the signal
 //     "Trigger" (0 to 255, stored digit for digit, so that readers take it as
@@ -34,12 +35,19 @@
 // PlanRecords).  If events still outnumber the room when a file is closed,
 // the file is padded with flagged records until they fit.
 //
-// Segments: a file whose writer dies before closing it has no record count
-// and no annotations, and most programs refuse it.  With a segment length,
-// the recorder closes the file at that interval and continues in a new one
-// (session.bdf, session-002.bdf, session-003.bdf, ...), so a crash loses at
-// most the open segment.  Segments join without a gap: each starts at the
-// sample after the previous one's last, with its own start time.
+// Events files: beside every file, "session_events.tsv" (EventsFile.h) gets
+// a row for each of its annotations, with the same onset, as soon as the
+// event's sample is written, and is flushed at once (and put on the disk at
+// least once a second, with the recording file).
+//
+// Segments and crashes: a file whose writer dies before closing it has no
+// record count and no annotations, and most programs refuse it; RepairRecording
+// (Repair.h) makes it whole again from its events file.  With a segment
+// length, the recorder closes the file at that interval and continues in a
+// new one (session.bdf, session-002.bdf, session-003.bdf, ...), so a crash
+// leaves at most the open segment to repair.  Segments join without a gap:
+// each starts at the sample after the previous one's last, with its own
+// start time.
 //
 // Failures: a file that cannot be written (disk full, a size limit, a deleted
 // file or directory) stops the recording with a RecorderError; the records
@@ -125,7 +133,8 @@ public:
     // time is recorded (and after Close()).  Throws RecorderError when the
     // headset fails or a file cannot be written; the recorder is closed then.
     bool Step();
-    // An annotation at the next sample (cut to 40 characters).
+    // An annotation at the next sample (cut to 40 characters; control
+    // characters become blanks).
     void Annotate(const std::string& text);
     // Reports `count` real-time violations seen since the last call (for
     // example the library's "Real-time violation" messages); each is
@@ -170,9 +179,17 @@ private:
     void Fail(bool fileBroken);
     void StartAcquisitionIfStopped();
     std::string EventText(const Event& event) const;
+    static const char* EventType(const Event& event);
+    // The one way from an event to what the files get: its annotation in the
+    // open segment, which ends before sample `end`, and its events-file row.
+    Annotation Place(const Event& event, uint64_t end) const;
+    // Gives the open segment's events file the rows of the events before
+    // the next sample, and flushes it.
+    void NoteEvents();
     // The annotations of the open segment, which ends before sample `end`;
     // events from `end` on go to `later` unless this is the last segment.
-    std::vector<Annotation> SegmentAnnotations(uint64_t end, bool lastOne, std::vector<Event>& later) const;
+    // The events file gets the rows it lacks.
+    std::vector<Annotation> SegmentAnnotations(uint64_t end, bool lastOne, std::vector<Event>& later);
 
     VOQ_Headset headset_;
     std::string path_;
@@ -199,7 +216,8 @@ private:
 
     std::unique_ptr<EdfSegment> segment_;
     std::vector<std::string> files_;
-    std::vector<Event> events_;
+    std::vector<Event> events_;        // of the open segment, and those at its end
+    size_t firstUnnoted_ = 0;          // events_ before it have their rows
     std::vector<std::string> notes_;   // texts of caller annotations
     std::vector<double> record_;       // one data record, signal after signal
     std::vector<double> batch_;        // one batch, sample after sample

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Recorder.h"
+#include "Repair.h"
 
 struct VOQRec_RecordingStruct {
     voqrec::Recorder recorder;
@@ -19,6 +20,7 @@ namespace {
 
 thread_local std::string gFailure;
 thread_local bool gFailed = false;
+thread_local std::string gRepairReport;
 
 template <typename R, typename Body>
 R Frame(R errorValue, Body&& body) {
@@ -36,6 +38,11 @@ R Frame(R errorValue, Body&& body) {
 voqrec::Recorder& R(VOQRec_Recording r) {
     if (!r) throw voqrec::RecorderError("NULL recording");
     return r->recorder;
+}
+
+std::string PathArgument(const char* path) {
+    if (!path) throw voqrec::RecorderError("NULL path");
+    return path;
 }
 
 }  // namespace
@@ -92,6 +99,17 @@ int VOQRec_Close(VOQRec_Recording r) {
 }
 
 void VOQRec_Delete(VOQRec_Recording r) { delete r; }
+
+int VOQRec_NeedsRepair(const char* path) {
+    return Frame<int>(-1, [&] { return voqrec::NeedsRepair(PathArgument(path)) ? 1 : 0; });
+}
+
+const char* VOQRec_Repair(const char* path) {
+    return Frame<const char*>(nullptr, [&] {
+        gRepairReport = voqrec::RepairRecording(PathArgument(path)).report;
+        return gRepairReport.c_str();
+    });
+}
 
 double VOQRec_GetSamplingRate(VOQRec_Recording r) {
     return Frame<double>(-1.0, [&] { return R(r).SamplingRate(); });

@@ -13,7 +13,7 @@
 //   Headset_Calibration.cpp  calibration memory: interpretation, files, writing
 //   Headset_Sources.cpp      source access, naming, aliases, matching
 //   Headset_Montage.cpp      channel grammar, montage and references
-//   Headset_Stages.cpp       the processing-stage cascade
+//   Headset_Stages.cpp       the processing-stage cascade, filter stages
 //   Headset_Samples.cpp      data and accelerometer packets, per-sample update
 //   Headset_Buffering.cpp    buffers, batches, waiting, background acquisition
 //   Headset_Info.cpp         firmware, battery and information strings
@@ -283,6 +283,18 @@ public:
     // ----- Processing stages -------------------------------------------------
     ProcessingStage* AddProcessingStage(const std::string& name, VOQ_ProcessingStageCallback callback,
                                         void* paramData, ProcessingStage* input);
+    // A stage that runs a ready-made filter (voq/Filter.h) on its input's
+    // EEG channels and passes the others through; added like any stage.  An
+    // empty name gives "filter" (or "filter 2", ... when taken).  Throws for
+    // a bad filter text, an unknown sampling rate or an input without
+    // channels.
+    ProcessingStage* AddFilterStage(const std::string& name, const std::string& filterText, ProcessingStage* input);
+    // The filtering of the filter stages on the way from the montage to the
+    // output channels, in the prefiltering convention of EDF headers
+    // ("HP:1Hz LP:40Hz N:50Hz"); "" when there are none.
+    std::string PrefilteringText() const;
+    // Throws when a filter stage could not run at `rate` samples per second.
+    void CheckFiltersAt(double rate) const;
     ProcessingStage* MatchProcessingStage(const std::string& name, bool mustMatch);
     ProcessingStage* GetProcessingStageByIndex(unsigned int index);
     unsigned int NumberOfProcessingStages() const;
@@ -535,6 +547,9 @@ private:
     void CheckNotReadingThread() const;   // callbacks must not wait or read
 
     void CheckWaitPossible(uint64_t samplesNeeded) const;
+    // AddProcessingStage, with a filter of this text when one is given.
+    ProcessingStage* AddStage(const std::string& name, VOQ_ProcessingStageCallback callback, void* paramData,
+                              ProcessingStage* input, const std::string* filterText);
     void CheckWaitProgress(double callStart);
     void Pump(double callStart);
     void ReadOrWait();

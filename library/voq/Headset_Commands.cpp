@@ -240,6 +240,9 @@ int Headset::QueryAcquisitionSettings() {
 }
 
 int Headset::ConfigureAcquisitionSettings(unsigned short samplesPerSecond, unsigned short filter) {
+    // Filter stages redesign themselves for a new rate; one that cannot run
+    // at it refuses the change before anything is sent.
+    if (samplesPerSecond > 0 && double(samplesPerSecond) != double(samplingRate)) CheckFiltersAt(samplesPerSecond);
     int result = ApplyAcquisitionSettings(samplesPerSecond, filter);
     RebaseBufferingController(samplingRate, true);
     return result;

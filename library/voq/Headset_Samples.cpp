@@ -196,9 +196,12 @@ void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime
         ~CallbackScope() { marker.store(std::thread::id(), std::memory_order_relaxed); }
     } scope(callbackThread);
     VOQ_Headset handle = reinterpret_cast<VOQ_Headset>(this);
+    const double rate = samplingRate;
     for (size_t k = 0; k < cascade.size(); ++k) {
         ProcessingStage* stage = cascade[k];
-        if (stage && stage->callback)
+        if (stage && stage->filter)
+            stage->RunFilter(rate);
+        else if (stage && stage->callback)
             stage->callback(handle, packetTime, reinterpret_cast<VOQ_ProcessingStage>(stage));
     }
     VOQ_SampleCallback callback = sampleCallback.load();

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "voq/Filter.h"
 #include "voq/Headset.h"
 
 namespace VOQ {
@@ -19,6 +20,23 @@ const char* const kChangeStages = "change the processing stages";
 
 ProcessingStage* Headset::AddProcessingStage(const std::string& name, VOQ_ProcessingStageCallback callback,
                                              void* paramData, ProcessingStage* input) {
+    return AddStage(name, callback, paramData, input, nullptr);
+}
+
+ProcessingStage* Headset::AddFilterStage(const std::string& name, const std::string& filterText,
+                                         ProcessingStage* input) {
+    ParseFilterText(filterText);   // a bad text fails before anything is touched
+    std::string stageName = name;
+    if (Trim(name).empty()) {
+        ReadLockGuard guard(*this);
+        stageName = "filter";
+        for (int n = 2; MatchProcessingStage(stageName, false); ++n) stageName = "filter " + std::to_string(n);
+    }
+    return AddStage(stageName, nullptr, nullptr, input, &filterText);
+}
+
+ProcessingStage* Headset::AddStage(const std::string& name, VOQ_ProcessingStageCallback callback, void* paramData,
+                                   ProcessingStage* input, const std::string* filterText) {
     RefuseChangeInsideCallback(kChangeStages);
     ReadLockGuard guard(*this);
     if (MatchProcessingStage(name, false))
@@ -32,8 +50,44 @@ ProcessingStage* Headset::AddProcessingStage(const std::string& name, VOQ_Proces
     std::unique_ptr<ProcessingStage> stage(new ProcessingStage(name, callback, paramData, input));
     stage->owner = this;
     if (input) stage->CopyChannels(input->channels);
+    if (filterText) {
+        // Made before the stage joins the cascade, so that a running
+        // acquisition never sees it without its filter.
+        if (!(double(samplingRate) > 0))
+            throw Error("cannot add filter stage \"" + name + "\": the headset's sampling rate is not known yet");
+        if (stage->channels.empty())
+            throw Error("cannot add filter stage \"" + name + "\": its input has no channels (choose a montage first)");
+        std::vector<bool> eeg;
+        for (const Channel* channel : stage->channels) eeg.push_back(channel->IsReferentialEEG());
+        stage->filter.reset(new Filter(*filterText, samplingRate, eeg));
+    }
     cascade.push_back(stage.get());
     return stage.release();
+}
+
+std::string Headset::PrefilteringText() const {
+    ReadLockGuard guard(*this);
+    std::vector<const ProcessingStage*> path;
+    // Inputs are always earlier stages, so the walk ends at the first.
+    for (const ProcessingStage* stage = cascade.empty() ? nullptr : cascade.back(); stage; stage = stage->input)
+        path.push_back(stage);
+    std::vector<FilterElement> chain;
+    for (auto it = path.rbegin(); it != path.rend(); ++it)
+        if ((*it)->filter) chain.insert(chain.end(), (*it)->filter->Chain().begin(), (*it)->filter->Chain().end());
+    return VOQ::PrefilteringText(chain);
+}
+
+void Headset::CheckFiltersAt(double rate) const {
+    ReadLockGuard guard(*this);
+    for (const ProcessingStage* stage : cascade) {
+        if (!stage->filter) continue;
+        try {
+            stage->filter->CheckRate(rate);
+        } catch (const Error& e) {
+            throw Error("cannot change the sampling rate to " + NumberString(rate) + " while filter stage \"" +
+                        stage->name + "\" exists: " + e.what());
+        }
+    }
 }
 
 ProcessingStage* Headset::MatchProcessingStage(const std::string& name, bool mustMatch) {

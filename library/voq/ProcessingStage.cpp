@@ -1,7 +1,10 @@
 #include "voq/ProcessingStage.h"
 
+#include <algorithm>
+
 #include "voq/Channel.h"
 #include "voq/Error.h"
+#include "voq/Filter.h"
 
 namespace VOQ {
 
@@ -63,6 +66,28 @@ Channel* ProcessingStage::GetChannelByIndex(unsigned int index) const {
 
 Channel* ProcessingStage::GetChannelByName(const std::string& channelName, bool throwIfMissing) const {
     return ::GetChannelByName(channels, channelName, throwIfMissing);
+}
+
+void ProcessingStage::RunFilter(double samplingRate) {
+    Filter& f = *filter;
+    if (samplingRate > 0 && samplingRate != f.Rate()) {
+        try {
+            f.SetRate(samplingRate);
+        } catch (const Error& e) {
+            throw Error("filter stage \"" + name + "\" cannot run at the new sampling rate: " + e.what());
+        }
+    }
+    double* frame = f.Frame();
+    const size_t count = f.Channels();
+    const size_t available = input ? input->channels.size() : 0;
+    for (size_t i = 0; i < count; ++i) {
+        const Channel* from = i < available ? input->channels[i] : nullptr;
+        frame[i] = from ? from->buffer.Newest() : 0.0;
+    }
+    f.Step(frame);
+    const size_t outputs = std::min(count, channels.size());
+    for (size_t i = 0; i < outputs; ++i)
+        if (channels[i]) channels[i]->buffer.Write(frame[i]);
 }
 
 }  // namespace VOQ

@@ -1,9 +1,11 @@
 // One stage of a user processing cascade: named output channels filled by a
-// callback that runs once per sample, reading its input stage's channels.
+// callback that runs once per sample, reading its input stage's channels; or,
+// for a filter stage, by a ready-made Filter run on the input's newest values.
 #ifndef VOQ_PROCESSINGSTAGE_H
 #define VOQ_PROCESSINGSTAGE_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@ namespace VOQ {
 
 class Channel;
 class Headset;
+class Filter;
 
 class ProcessingStage {
 public:
@@ -28,6 +31,12 @@ public:
     Channel* AddChannel(const std::string& channelName, uint64_t capacity);
     Channel* GetChannelByIndex(unsigned int index) const;
     Channel* GetChannelByName(const std::string& channelName, bool throwIfMissing) const;
+    // A filter stage's work for one sample, on the reading thread: the
+    // input's newest values through the filter into this stage's channels
+    // (the first channel of each list with the first, and so on).  A new
+    // sampling rate redesigns the filter first; a rate it cannot run at
+    // throws an Error naming the stage.
+    void RunFilter(double samplingRate);
 
     std::string name;
     VOQ_ProcessingStageCallback callback;
@@ -39,6 +48,7 @@ public:
     // stage made outside a headset.  The C interface changes a stage's
     // channels through it, under its read lock.
     Headset* owner = nullptr;
+    std::unique_ptr<Filter> filter;   // set for a filter stage, which has no callback
 };
 
 }  // namespace VOQ

@@ -70,6 +70,13 @@ public:
     // The value written n writes before the newest; 0 when unallocated.  It
     // enters as a reader, so a look-back never sees a half-made write.
     double LookBack(uint64_t n) const;
+    // The newest value written (0 before the first write or without
+    // storage), for the writer's own thread: only the writer changes the
+    // slots and the write position, so no entry protocol is needed.
+    double Newest() const {
+        if (!IsAllocated()) return 0.0;
+        return data[writeIndex == 0 ? capacity - 1 : writeIndex - 1];
+    }
     // Discards the unread values; the storage and the running sum are kept,
     // so that moving means stay consistent with the stored values.
     void Flush();

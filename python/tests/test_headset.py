@@ -195,6 +195,29 @@ def test_processing_stage_runs_on_the_reading_thread(headset):
     assert aligned(expected, data) is not None
 
 
+def test_filter_stage_filters_the_eeg_output_channels(headset):
+    headset.choose_channels(MONTAGE, "A1/2+A2/2")
+    inputs = []
+
+    def tap(stage, _time):
+        values = [stage.input.read(index) for index in range(len(NAMES))]
+        inputs.append(values)
+        for index, value in enumerate(values):
+            stage.write(index, value)
+
+    headset.add_processing_stage("tap", tap)
+    text = "bandpass 1 40; notch 50"
+    stage = headset.add_filter(text)
+    assert stage.name == "filter" and stage.input.name == "tap"
+    assert headset.channels == stage.channels
+    assert headset.prefiltering == "HP:1Hz LP:40Hz N:50Hz"
+    data = headset.read(1.0)
+    eeg = [channel.is_referential_eeg for channel in stage.channels]
+    assert eeg == [True] * 5 + [False, False]  # X1 (auxiliary) and TRG pass unchanged
+    expected = voq.filter(text, headset.sampling_rate, np.array(inputs).T, eeg=eeg)
+    assert aligned(expected, data) is not None
+
+
 def test_callback_exception_is_raised_by_the_next_wait(headset):
     headset.choose_channels("Fz Cz", "")
     seen = []

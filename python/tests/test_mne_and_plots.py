@@ -96,7 +96,7 @@ def run_cli(*arguments, cwd):
 
 @pytest.mark.parametrize("command", [
     ["impedance", "--simulate", "--plot", "head.png"],
-    ["plot", "--simulate", "--seconds", "2", "traces.png"],
+    ["plot", "--simulate", "--seconds", "2", "--filter", "bandpass 1 40; notch 50", "traces.png"],
 ])
 def test_command_line_writes_the_pictures(command, tmp_path):
     result = run_cli(*command, cwd=tmp_path)

@@ -2,7 +2,7 @@
 
 A pure-Python package over the library's C interface (ctypes).  Importing it
 needs nothing but Python; numpy is needed by the functions that return
-arrays (:meth:`Headset.batches`, :meth:`Headset.read`), MNE by
+arrays (:meth:`Headset.batches`, :meth:`Headset.read`, :func:`filter`), MNE by
 :meth:`Headset.to_mne`, matplotlib by the plots.
 
     import voq
@@ -16,6 +16,7 @@ arrays (:meth:`Headset.batches`, :meth:`Headset.read`), MNE by
 from . import _library
 from ._core import VOQError
 from ._library import library_file_name, library_path
+from .filters import filter
 from .headset import LOGGER, Channel, Headset, ProcessingStage, Source
 from .mne_export import to_mne
 from .simulator import Simulator, find_simulator
@@ -29,6 +30,7 @@ __all__ = [
     "Simulator",
     "find_simulator",
     "to_mne",
+    "filter",
     "api_version",
     "default_port",
     "sanity_check",

@@ -2,7 +2,9 @@
 
   info                          the headset's information string
   impedance [--plot FILE]       electrode impedances, optionally as a head map
-  plot [--seconds S] FILE       stacked traces of S seconds, with triggers
+  plot [--seconds S] [--filter TEXT] FILE
+                                stacked traces of S seconds, with triggers,
+                                optionally filtered (e.g. "bandpass 1 40; notch 50")
 
 Every command takes --port PORT (default: the VOQSerialPort variable) or
 --simulate (runs the simulated headset), plus --montage and --reference.
@@ -45,6 +47,8 @@ def _parser() -> argparse.ArgumentParser:
 
     plot = commands.add_parser("plot", parents=[common], help="draw stacked traces")
     plot.add_argument("--seconds", type=float, default=5.0, help="length to draw (default 5)")
+    plot.add_argument("--filter", default=None, metavar="TEXT",
+                      help='filter the EEG channels first, e.g. "bandpass 1 40; notch 50"')
     plot.add_argument("file", help="image file to write (PNG)")
     return parser
 
@@ -83,13 +87,15 @@ def _impedance(headset: Headset, arguments: argparse.Namespace) -> int:
 
 def _plot(headset: Headset, arguments: argparse.Namespace) -> int:
     from .plots import plot_traces
+    if arguments.filter:
+        headset.add_filter(arguments.filter)
     names = headset.channel_names
     kinds = headset.channel_kinds()
     data = headset.read(arguments.seconds)
     markers = plot_traces(data, names, headset.sampling_rate, arguments.file, kinds=kinds,
-                          title="%s, %g s at %g samples/s" % (headset.hardware_model,
-                                                             arguments.seconds,
-                                                             headset.sampling_rate))
+                          title="%s, %g s at %g samples/s%s" % (
+                              headset.hardware_model, arguments.seconds, headset.sampling_rate,
+                              ", filtered " + headset.prefiltering if arguments.filter else ""))
     print("%d channels x %d samples, %d trigger markers, written to %s"
           % (data.shape[0], data.shape[1], markers, arguments.file))
     return 0

@@ -202,6 +202,10 @@ PROTOTYPES = {
     "VOQ_ProcessingStage_GetNumberOfChannels": (_uint, [_P]),
     "VOQ_ProcessingStage_Read": (_double, [_P, _uint, _size]),
     "VOQ_ProcessingStage_Write": (None, [_P, _uint, _double]),
+    # Ready-made filters
+    "VOQ_Headset_AddFilter": (_P, [_H, _text, _text, _P]),
+    "VOQ_Headset_GetPrefiltering": (_text, [_H]),
+    "VOQ_Filter_Apply": (_int, [_text, _double, ctypes.POINTER(_double), _size, _size, ctypes.POINTER(_int)]),
     # Samples, buffering and acquisition
     "VOQ_Headset_SetSampleCallback": (None, [_H, SampleCallback, _ptr]),
     "VOQ_Headset_ReallocateBuffers": (None, [_H, _double, _double]),

@@ -1,8 +1,8 @@
 """Headset: one connection to one headset.
 
 The class is assembled from one module per concern: device commands and
-reported settings (``_device``), sources, montage and stages (``_montage``),
-Python callbacks (``_callbacks``), buffering, batches and reads
+reported settings (``_device``), sources, montage and stages (``_montage``), filter stages
+(``filters``), Python callbacks (``_callbacks``), buffering, batches and reads
 (``_acquisition``); this module holds its life cycle, connection state and
 the exports to MNE and files.  The objects a headset lends are in
 ``objects``, the library's messages in ``messages``.
@@ -23,6 +23,7 @@ from ._acquisition import _Acquisition
 from ._callbacks import _Callbacks
 from ._core import VOQError, call, encode, text
 from ._device import _Device
+from .filters import _Filters
 from ._handles import _locked, _Token
 from ._montage import _Montage
 from .messages import DEFAULT_VERBOSITY, ISSUED_AT_LEAST, LOGGER, MessageSink, logging_level
@@ -67,7 +68,7 @@ def _delete_later(handle: Any, keep: List[Any]) -> None:
 
 
 
-class Headset(_Device, _Montage, _Callbacks, _Acquisition):
+class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
     """One connection to one headset.
 
     ``Headset(port)`` connects at once (``"default"`` uses the environment
@@ -348,9 +349,12 @@ class Headset(_Device, _Montage, _Callbacks, _Acquisition):
         "TRG <value>" at every trigger change, the headset's alarms (taken
         off its list, see :meth:`alarms`), lost samples, real-time
         violations, and the impedances measured first with
-        `impedance_first`.  `segment_minutes`
-        > 0 continues in numbered files (``session-002.bdf``, ...) so that a
-        crash loses at most the open one.  Existing files are refused unless
+        `impedance_first`; each also as a row of the events file beside the
+        file (``session_events.tsv``), written as the recording goes, from
+        which :func:`voq.recording.repair` mends a file that a crash left
+        unclosed.  `segment_minutes` > 0 continues in numbered files
+        (``session-002.bdf``, ...) so that a crash leaves at most the open one
+        to repair.  Existing files are refused unless
         `overwrite`.  Starts acquisition when the headset is not acquiring
         and stops it again; uses batches of 0.06 s meanwhile.  A
         KeyboardInterrupt ends the recording with a complete file and is

@@ -7,6 +7,12 @@ functions; it writes with EDFlib).
     with voq.Simulator() as port, voq.Headset(port) as headset:
         files = headset.record("session.bdf", 10)
 
+Beside every file, ``session_events.tsv`` (with its sidecar
+``session_events.json``) gets a row for each of the file's annotations as
+soon as it is known.  A file whose recording was cut short (a crash, a kill,
+a power cut) lacks its length and its annotations until :func:`repair` makes
+it whole again from its events file.
+
 The recorder library is looked up when first used: the file named by the
 environment variable ``VOQ_RECORDER_LIBRARY`` (a file, or a directory holding
 it under its platform name); else beside the loaded VOQ library; else beside
@@ -24,7 +30,7 @@ from typing import Any, Callable, Dict, List, Optional
 from . import _core, _library
 from ._core import VOQError
 
-__all__ = ["record", "recorder_library_file_name", "load_recorder"]
+__all__ = ["record", "repair", "needs_repair", "recorder_library_file_name", "load_recorder"]
 
 OVERWRITE = 1
 IMPEDANCE_FIRST = 2
@@ -51,6 +57,8 @@ _PROTOTYPES = {
     "VOQRec_HasTrigger": (ctypes.c_int, [ctypes.c_void_p]),
     "VOQRec_GetNumberOfFiles": (ctypes.c_uint, [ctypes.c_void_p]),
     "VOQRec_GetFileName": (ctypes.c_char_p, [ctypes.c_void_p, ctypes.c_uint]),
+    "VOQRec_NeedsRepair": (ctypes.c_int, [ctypes.c_char_p]),
+    "VOQRec_Repair": (ctypes.c_char_p, [ctypes.c_char_p]),
 }
 
 _recorder: Optional[ctypes.CDLL] = None
@@ -179,6 +187,28 @@ def record(headset: Any, path: str, seconds: Optional[float], *, segment_minutes
             rec.VOQRec_Delete(handle)
             _library.lib.VOQ_ClearError()
     return files
+
+
+def needs_repair(path: str) -> bool:
+    """Whether the recording file `path` was left unclosed (its recording was
+    cut short) and :func:`repair` would mend it.  Raises VOQError when it
+    cannot be read or is not an EDF or BDF file."""
+    rec = load_recorder()
+    return _call(rec, rec.VOQRec_NeedsRepair, os.fsencode(os.fspath(path)),
+                 failed=lambda r: r < 0) == 1
+
+
+def repair(path: str) -> str:
+    """Repairs the recording file `path` that was left unclosed: keeps its
+    complete data records, sets its length and writes the rows of its events
+    file into its annotations; the repaired file replaces it only once it is
+    complete.  Returns the one-line report ("repaired ..." or "... was
+    closed properly: nothing to repair").  Raises VOQError, with nothing
+    changed, for a file that is not EDF or BDF, a truncated header, or an
+    events file that does not belong to it."""
+    rec = load_recorder()
+    report = _call(rec, rec.VOQRec_Repair, os.fsencode(os.fspath(path)), failed=lambda r: not r)
+    return report.decode("utf-8", errors="replace")
 
 
 def _stats(rec: ctypes.CDLL, handle: int) -> Dict[str, Any]:

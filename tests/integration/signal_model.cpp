@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Simulator.h"
 #include "SimulatorSuite.h"
@@ -193,6 +194,7 @@ TEST_F(SignalModel, ChangesDuringBackgroundAcquisition) {
         VOQ_Headset_SetDefaultReference(handle, round % 3 ? "A1" : "FACTORY", 1);
         VOQ_ProcessingStage stage = VOQ_Headset_AddProcessingStage(handle, "doubled", &Double, nullptr, nullptr);
         VOQ_Headset_ReallocateStageBuffers(handle, stage, 0.5);
+        VOQ_Headset_AddFilter(handle, nullptr, "bandpass 1 40; notch 50; car", nullptr);
         VOQ_Headset_AddChannelToMontage_FromString(handle, "O2-O1", 0);
         VOQ_Headset_UseNamingScheme(handle, round % 2 ? "10-10" : "10-20");
         VOQ_Headset_AddSourceAliases(handle, "Cz vertex");
@@ -210,6 +212,54 @@ TEST_F(SignalModel, ChangesDuringBackgroundAcquisition) {
     EXPECT_GT(during, 100);  // about 300 samples arrived while the changes went on
 
     VOQ_Headset_UseNamingScheme(handle, "10-20");
+    VOQ_Headset_ChooseChannels(handle, "FACTORY", "FACTORY", 0);
+    EXPECT_EQ(Text(VOQ_Headset_SetTraditionalReference(handle, 1)), "A1/2+A2/2");
+    EXPECT_EQ(LastError(), "");
+}
+
+// A filter stage added while the background worker runs filters every sample
+// from the next one on exactly as the offline filter does (the EEG channels;
+// the trigger passes unchanged); a montage choice takes it away with the
+// other stages, and a new one fits the new montage.
+TEST_F(SignalModel, FilterStageAddedDuringBackgroundAcquisition) {
+    VOQ_Headset_ChooseChannels(handle, "Fz Cz O1 TRG", "A1/2+A2/2", 1);
+    VOQ_Headset_ReallocateBuffers(handle, 5.0, 1.0);
+    ASSERT_EQ(VOQ_Headset_StartBackgroundAcquisition(handle), 1) << LastError();
+    VOQ::Sleep(0.2);
+    const char* text = "bandpass 1 40 order 4; notch 50; car";
+    VOQ_ProcessingStage stage = VOQ_Headset_AddFilter(handle, "live", text, nullptr);
+    ASSERT_NE(stage, nullptr) << LastError();
+    EXPECT_GE(VOQ_Headset_WaitForSamples(handle, 300), 300u) << LastError();
+    VOQ_Headset_StopBackgroundAcquisition(handle);
+    while (Object().BackgroundAcquisitionAlive()) VOQ::Sleep(0.01);
+
+    VOQ_ProcessingStage raw = VOQ_Headset_GetProcessingStageByIndex(handle, 0);
+    ASSERT_EQ(VOQ_ProcessingStage_GetNumberOfChannels(stage), 4u);
+    const size_t count = VOQ_Channel_GetNumberOfBufferedSamples(VOQ_ProcessingStage_GetChannelByIndex(stage, 0));
+    ASSERT_GE(count, 300u);
+    ASSERT_LT(count, VOQ_Channel_GetNumberOfBufferedSamples(VOQ_ProcessingStage_GetChannelByIndex(raw, 0)));
+    std::vector<double> expected, got;
+    int eeg[4];
+    for (unsigned c = 0; c < 4; ++c) {
+        VOQ_Channel in = VOQ_ProcessingStage_GetChannelByIndex(raw, c);
+        VOQ_Channel out = VOQ_ProcessingStage_GetChannelByIndex(stage, c);
+        eeg[c] = VOQ_Channel_IsReferentialEEG(in);
+        for (size_t k = count; k-- > 0;) expected.push_back(VOQ_Channel_LookBack(in, k));
+        for (size_t k = 0; k < count; ++k) got.push_back(VOQ_Channel_ReadBuffered(out));
+    }
+    EXPECT_EQ(std::vector<int>(eeg, eeg + 4), std::vector<int>({1, 1, 1, 0}));
+    ASSERT_EQ(VOQ_Filter_Apply(text, VOQ_Headset_GetSamplingRate(handle), expected.data(), 4, count, eeg), 1);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(Text(VOQ_Headset_GetPrefiltering(handle)), "HP:1Hz LP:40Hz N:50Hz CAR");
+
+    VOQ_Headset_ChooseChannels(handle, "C3 C4", "A1/2+A2/2", 1);
+    EXPECT_EQ(VOQ_Headset_GetNumberOfProcessingStages(handle), 1u);
+    EXPECT_EQ(Text(VOQ_Headset_GetPrefiltering(handle)), "");
+    stage = VOQ_Headset_AddFilter(handle, nullptr, "highpass 0.5", nullptr);
+    ASSERT_NE(stage, nullptr) << LastError();
+    EXPECT_EQ(VOQ_ProcessingStage_GetNumberOfChannels(stage), 2u);
+    EXPECT_EQ(Text(VOQ_Channel_GetName(VOQ_Headset_GetChannelByIndex(handle, 1))), "C4");
+    VOQ_Headset_ReallocateBuffers(handle, 1.0, 1.0);
     VOQ_Headset_ChooseChannels(handle, "FACTORY", "FACTORY", 0);
     EXPECT_EQ(Text(VOQ_Headset_SetTraditionalReference(handle, 1)), "A1/2+A2/2");
     EXPECT_EQ(LastError(), "");

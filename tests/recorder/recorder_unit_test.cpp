@@ -1,6 +1,7 @@
 // The recorder without a headset: file formats and segment names, the data
 // record plan and its annotation room, channel texts, physical ranges,
-// labels, and the file segment's handling of failed writes.
+// labels, the file segment's handling of failed writes, and the repair of
+// files cut short.
 #include <edflib.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,13 +15,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "EdfSegment.h"
+#include "EventsFile.h"
 #include "FileSizeLimit.h"
 #include "RecordPlan.h"
+#include "Repair.h"
 
 using namespace voqrec;
 
@@ -374,4 +379,133 @@ TEST(EdfSegmentTest, RepairGivesACrashedFileItsRecordCount) {
     std::fputs("0       short", f);
     std::fclose(f);
     EXPECT_NE(ErrorOf([&] { RepairFile(stub); }).find("header is incomplete"), std::string::npos);
+}
+
+TEST(RepairTest, AFileCutAnywhereIsRepairedWithItsEventsOrRefusedWithNothingChanged) {
+    // A closed file and its events file, as the recorder leaves them.
+    const std::string dir = TempDir();
+    const std::string whole = dir + "/whole.bdf";
+    SegmentHeader header = SmallHeader(FileFormat::BDF);
+    const int records = 12;
+    std::vector<Annotation> annotations;
+    {
+        EdfSegment segment(whole, header);
+        for (int r = 0; r < records; ++r) segment.WriteRecord(RecordOf(header, r).data());
+        for (uint64_t sample = 0; sample < records * 30u; sample += 17) {
+            Annotation a;
+            a.sample = sample;
+            a.onset = OnsetUnits(sample, 300);
+            a.duration = sample == 34 ? 2500 : -1;
+            a.text = "TRG " + std::to_string(sample % 256);
+            a.type = kTriggerEvent;
+            a.value = std::to_string(sample % 256);
+            segment.Note(a);
+            annotations.push_back(a);
+        }
+        EXPECT_EQ(segment.Close(annotations), annotations.size());
+    }
+    EXPECT_FALSE(NeedsRepair(whole));
+    const std::string events = EventsPath(whole);
+    EXPECT_EQ(events, dir + "/whole_events.tsv");
+    EXPECT_EQ(ReadEventsFile(events).size(), annotations.size());
+    std::string bytes;
+    {
+        std::ifstream in(whole, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    FileLayout layout;
+    {
+        const int fd = open(whole.c_str(), O_RDONLY);
+        ASSERT_TRUE(ReadFileLayout(fd, layout));
+        close(fd);
+    }
+    const int64_t h = layout.headerBytes, rb = layout.recordBytes, data = 2 * 30 * 3;   // two signals of 30 samples
+    ASSERT_EQ(int64_t(bytes.size()), h + records * rb);
+
+    auto write = [](const std::string& path, const std::string& content) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    };
+    auto contents = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    std::string unclosed = bytes;   // what a writer that dies leaves: no count
+    unclosed.replace(236, 8, "-1      ");
+    std::vector<std::pair<std::string, int64_t>> cuts;   // content, records it keeps
+    for (int64_t at : {int64_t(0), int64_t(100), h - 1, h, h + 10, h + rb - 20, h + 5 * rb + data + 50,
+                       h + 7 * rb, int64_t(bytes.size()) - 1})
+        cuts.emplace_back(bytes.substr(0, size_t(at)), at < h ? -1 : (at - h) / rb);
+    cuts.emplace_back(unclosed, records);
+    cuts.emplace_back(unclosed.substr(0, size_t(h + 3 * rb + data + 7)), 3);
+
+    const std::string path = dir + "/cut.bdf";
+    write(EventsPath(path), contents(events));
+    for (const auto& cut : cuts) {
+        const std::string& content = cut.first;
+        const int64_t kept = cut.second;
+        SCOPED_TRACE("cut at " + std::to_string(content.size()) + " bytes");
+        write(path, content);
+        if (kept <= 0) {
+            EXPECT_NE(ErrorOf([&] { RepairRecording(path); }).find("cannot repair " + path + ": "), std::string::npos);
+            EXPECT_EQ(contents(path), content);
+            EXPECT_EQ(SizeOf(path + ".repairing"), -1);
+            continue;
+        }
+        EXPECT_TRUE(NeedsRepair(path));
+        const RepairResult result = RepairRecording(path);
+        EXPECT_TRUE(result.repaired);
+        EXPECT_EQ(result.records, kept);
+        EXPECT_NE(result.report.find("repaired " + path + ": kept " + std::to_string(kept) + " data records"),
+                  std::string::npos)
+            << result.report;
+        EXPECT_FALSE(NeedsRepair(path));
+        EXPECT_EQ(SizeOf(path + ".repairing"), -1);
+
+        // The data of every kept record as it was; the events that fall into
+        // them at their samples, read by EDFlib.
+        const std::string repaired = contents(path);
+        ASSERT_EQ(int64_t(repaired.size()), h + kept * rb);
+        for (int64_t r = 0; r < kept; ++r)
+            EXPECT_EQ(repaired.compare(size_t(h + r * rb), size_t(data), bytes, size_t(h + r * rb), size_t(data)), 0)
+                << "record " << r;
+        edf_hdr_struct hdr;
+        ASSERT_EQ(edfopen_file_readonly(path.c_str(), &hdr, EDFLIB_READ_ALL_ANNOTATIONS), 0);
+        EXPECT_EQ(hdr.datarecords_in_file, kept);
+        size_t expected = 0;
+        for (const Annotation& a : annotations) {
+            if (a.sample >= uint64_t(kept) * 30) break;
+            edf_annotation_struct read;
+            ASSERT_EQ(edf_get_annotation(hdr.handle, int(expected), &read), 0);
+            EXPECT_EQ(std::llround(read.onset / 1e7 * 300), (long long)a.sample);
+            EXPECT_EQ(read.annotation, a.text);
+            EXPECT_EQ(std::string(read.duration), a.duration > 0 ? "0.25" : "");
+            ++expected;
+        }
+        EXPECT_EQ(hdr.annotations_in_file, (long long)expected);
+        EXPECT_EQ(result.events, expected);
+        EXPECT_EQ(result.leftOut, annotations.size() - expected);
+        edfclose_file(hdr.handle);
+
+        const RepairResult again = RepairRecording(path);
+        EXPECT_FALSE(again.repaired);
+        EXPECT_EQ(again.report, path + " was closed properly: nothing to repair");
+        EXPECT_EQ(contents(path), repaired);
+    }
+
+    // Bad input changes nothing: not a recording file; an events file of
+    // another rate.
+    const std::string cutFile = unclosed.substr(0, size_t(h + 4 * rb + 3));
+    write(path, "0       but not a header at all");
+    EXPECT_NE(ErrorOf([&] { NeedsRepair(path); }).find("header is incomplete"), std::string::npos);
+    write(path, std::string(300, 'x'));
+    EXPECT_NE(ErrorOf([&] { RepairRecording(path); }).find("not an EDF or BDF file"), std::string::npos);
+    write(path, cutFile);
+    write(EventsPath(path), "onset\tduration\ttrial_type\tvalue\tsample\tannotation\n"
+                            "0.5\t0\ttrigger\t1\t150\tTRG 1\n"
+                            "1\t0\ttrigger\t0\t600\tTRG 0\n");
+    EXPECT_NE(ErrorOf([&] { RepairRecording(path); }).find("does not belong to it: line 3"), std::string::npos);
+    EXPECT_EQ(contents(path), cutFile);
+    write(EventsPath(path), "time\tvalue\n1\t2\n");
+    EXPECT_NE(ErrorOf([&] { RepairRecording(path); }).find("no column \"onset\""), std::string::npos);
+    EXPECT_EQ(contents(path), cutFile);
 }

@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "python"))
 
 import mne  # noqa: E402
 import voq  # noqa: E402
+import voq.recording  # noqa: E402
 
 RATE = 300.0
 
@@ -74,6 +75,29 @@ class PythonRecord(unittest.TestCase):
         self.assertGreaterEqual(raw.n_times, 200)
         self.assertEqual(raw.n_times % 30, 0)
         self.assertEqual(self.headset.data_acquisition_mode, 0)
+
+    def test_a_cut_file_is_repaired_through_the_binding(self):
+        path = os.path.join(self.dir, "cut.edf")
+        self.headset.record(path, 1.5)
+        self.assertFalse(voq.recording.needs_repair(path))
+        self.assertIn("closed properly: nothing to repair", voq.recording.repair(path))
+        # Cut in the middle of the ninth record, as a crash would leave it.
+        with open(path, "rb") as f:
+            header = int(f.read(256)[184:192])
+        record = (os.path.getsize(path) - header) // 15
+        os.truncate(path, header + 8 * record + record // 2)
+        self.assertTrue(voq.recording.needs_repair(path))
+        self.assertIn("kept 8 data records", voq.recording.repair(path))
+        raw = mne.io.read_raw_edf(path, preload=True, verbose="error")
+        self.assertEqual(raw.n_times, 240)
+        with open(os.path.join(self.dir, "cut_events.tsv")) as f:
+            rows = [line.rstrip("\n").split("\t") for line in f][1:]
+        self.assertEqual(sorted((round(o * RATE), d) for o, d in zip(raw.annotations.onset,
+                                                                   raw.annotations.description)),
+                         sorted((int(r[4]), r[5]) for r in rows if int(r[4]) < 240))
+        with self.assertRaises(voq.VOQError) as caught:
+            voq.recording.repair(os.path.join(self.dir, "cut_events.tsv"))
+        self.assertIn("not an EDF or BDF file", str(caught.exception))
 
     def test_a_bad_name_is_refused(self):
         with self.assertRaises(voq.VOQError) as caught:

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "Messages.h"
+
 namespace reliability {
 
 voqsim::Simulator* TappedHeadset::sim = nullptr;
@@ -33,11 +35,18 @@ void TappedHeadset::SetUpTestSuite() {
     handle = VOQ_Headset_New(tap->HostPath().c_str());
     headset = reinterpret_cast<VOQ::Headset*>(handle);
     if (!handle) return;
-    VOQ_Headset_SetMessageCallback(handle, &MessageLog::Sink);
+    VOQ_Headset_SetMessageCallback(handle, &Watched);
     VOQ_Headset_SetVerbosity(handle, 3);
     VOQ_Headset_ChooseChannels(handle, "SND Cz-Pz TRG ACCZ", "", 0);
     VOQ_Headset_ReallocateBuffers(handle, 10.0, 1.0);
 }
+
+int TappedHeadset::Watched(const char* message, int level) {
+    voqtest::WatchMessage(message, level);
+    return MessageLog::Sink(message, level);
+}
+
+void TappedHeadset::TearDown() { voqtest::ReportUnexpectedMessages(); }
 
 void TappedHeadset::TearDownTestSuite() {
     if (handle) VOQ_Headset_Delete(handle);

@@ -1,6 +1,8 @@
 // A test suite's shared headset: the simulated headset, the wire tap and one
 // connected headset (started once per suite; start-up takes a few seconds),
-// with the montage "SND Cz-Pz TRG ACCZ" and ten-second buffers.
+// with the montage "SND Cz-Pz TRG ACCZ" and ten-second buffers.  A level-1
+// or level-2 message that a test does not expect fails it (see
+// voqtest::ExpectMessages).
 #ifndef VOQ_RELIABILITY_TAPPED_HEADSET_H
 #define VOQ_RELIABILITY_TAPPED_HEADSET_H
 
@@ -24,6 +26,7 @@ protected:
     static void SetUpTestSuite();
     static void TearDownTestSuite();
     void SetUp() override;
+    void TearDown() override;
 
     // Streams with `options`, then lets the tap settle.  `before` holds the
     // simulator's counters from just before the run.
@@ -38,6 +41,10 @@ protected:
     // reported once, naming the packet and the number expected (for streams
     // without framing faults, after which the count starts afresh).
     void ExpectSequenceBreaksReported(const TapRecord& record);
+
+    // The headset's message sink: the watch for unexpected messages, then the
+    // message log.
+    static int Watched(const char* message, int level);
 
     static voqsim::Simulator* sim;
     static Tap* tap;

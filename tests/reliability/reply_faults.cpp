@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "Messages.h"
 #include "TappedHeadset.h"
 
 using namespace reliability;
@@ -46,6 +47,7 @@ std::string TakeError() {
 class ReplyFaults : public TappedHeadset {};
 
 TEST_F(ReplyFaults, SilentPeriodsReadInBatches) {
+    voqtest::ExpectMessages expected({"OUT OF SEQUENCE"});
     StreamOptions options;
     options.seconds = 4.0;
     options.batches = true;
@@ -71,6 +73,7 @@ TEST_F(ReplyFaults, SilentPeriodsReadInBatches) {
 }
 
 TEST_F(ReplyFaults, SamplesLeftOutByTheHeadset) {
+    voqtest::ExpectMessages expected({"OUT OF SEQUENCE"});
     StreamOptions options;
     options.seconds = 2.5;
     options.faults = At({0.4, 0.9, 1.4, 1.9}, [] { sim->SkipDataPackets(3); });
@@ -87,6 +90,8 @@ TEST_F(ReplyFaults, SamplesLeftOutByTheHeadset) {
 }
 
 TEST_F(ReplyFaults, RefusedMalformedAndUnansweredReplies) {
+    voqtest::ExpectMessages expected(
+        {"Command failed - resending", "No reply received - resending", "malformed payload in response to"});
     std::vector<std::string> errors(5);
     std::thread healer;
     StreamOptions options;
@@ -162,6 +167,7 @@ TEST_F(ReplyFaults, RefusedMalformedAndUnansweredReplies) {
 }
 
 TEST_F(ReplyFaults, AlarmFlood) {
+    voqtest::ExpectMessages expected({"VOQ headset issued alarm: "});
     size_t sent = 0;
     sim->SetBatteryLevels(80, 75);   // the monitor's own alarms agree with the flood's
     StreamOptions options;

@@ -228,9 +228,10 @@ TEST(ToolStream, TsvToAFileWithAChosenMontageAtSixHundred) {
 
 TEST(ToolStream, LiveViewShowsValuesAndCounters) {
     ToolResult r = RunTool({"--simulate", "stream", "--format", "live", "--montage", "Cz O1",
-                            "--seconds", "1.5"},
+                            "--filter", "bandpass 1 40; notch 50", "--seconds", "1.5"},
                            60, kNoDefaultPort);
     ASSERT_EQ(r.exitCode, 0) << Describe(r);
+    EXPECT_TRUE(Contains(r.out, "reference A1/2+A2/2  filter HP:1Hz LP:40Hz N:50Hz")) << r.out;
     EXPECT_TRUE(Contains(r.out, "RMS 1 s (uV)")) << r.out;
     EXPECT_TRUE(Contains(r.out, "overflowed 0")) << r.out;
     EXPECT_TRUE(Contains(r.out, "real-time violations")) << r.out;

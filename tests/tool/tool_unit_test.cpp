@@ -134,6 +134,7 @@ TEST(ToolArguments, UsageErrorsAreReportedNotThrown) {
         {{"-v", "9", "info"}, "verbosity"},
         {{"--simulate", "sim"}, "voq sim"},
         {{"stream", "--format", "live", "--output", "x.csv"}, "--output"},
+        {{"view", "--http", "localhost:http"}, "--http"},
     };
     for (const Case& c : cases) {
         Options o;

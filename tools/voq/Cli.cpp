@@ -9,6 +9,7 @@
 #include "Simulator.h"
 #include "Tool.h"
 #include "VOQ_API.h"
+#include "ViewSafety.h"
 
 namespace voqtool {
 
@@ -97,6 +98,14 @@ void AddMontageOptions(CLI::App* app, MontageOptions& m) {
     app->add_option("--reference", m.reference,
                     "Reference subtracted from single-electrode channels, e.g. \"A1/2+A2/2\" "
                     "(\"FACTORY\": the headset's own)");
+}
+
+void AddFilterOption(CLI::App* app, std::string& filter) {
+    app->add_option("--filter", filter,
+                    "Filter the EEG channels, e.g. \"bandpass 1 40; notch 50\": a ;-separated chain of "
+                    "highpass F, lowpass F, bandpass LO HI, bandstop LO HI (each with an optional order N, "
+                    "default 4), notch F (optional q Q, harmonics K) and car (common average reference)")
+        ->type_name("TEXT");
 }
 
 std::string VersionText() {
@@ -199,6 +208,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         "stream", "Stream the montage channels: CSV or TSV rows, or a live view");
     stream->callback([&o] { o.command = Command::Stream; });
     AddMontageOptions(stream, o.stream.montage);
+    AddFilterOption(stream, o.stream.filter);
     stream->add_option("--seconds", o.stream.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     std::string format;
@@ -216,23 +226,52 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->required()
         ->type_name("OUT");
     AddMontageOptions(record, o.record.montage);
+    AddFilterOption(record, o.record.filter);
     record->add_option("--seconds", o.record.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     record->add_option("--segment-minutes", o.record.segmentMinutes,
                        "Continue in a new numbered file (OUT-002.bdf, OUT-003.bdf, ...) every so many "
-                       "minutes, so that a crash loses at most the open one; 0: one file")
+                       "minutes, so that a crash leaves at most the open one to repair; 0: one file")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     record->add_flag("--impedance-first", o.record.impedanceFirst,
                      "Measure the electrode impedances first and note them at the start of the file");
     record->add_flag("--overwrite", o.record.overwrite, "Replace existing files of that name");
 
+    CLI::App* repair = app.add_subcommand(
+        "repair", "Make recordings cut short by a crash whole again: keep their complete data records and "
+                  "write the events of their events files (OUT_events.tsv) into them");
+    repair->callback([&o] { o.command = Command::Repair; });
+    repair->add_option("files", o.repair.files, "The recording files: OUT.bdf or OUT.edf")
+        ->required()
+        ->type_name("FILE");
+
+    CLI::App* view = app.add_subcommand(
+        "view", "Serve a live view of the headset to a web browser: traces, triggers, state, and the "
+                "electrodes' contact on /impedance");
+    view->callback([&o] { o.command = Command::View; });
+    view->add_option("--http", o.view.http,
+                     "Address to serve on, HOST:PORT; another than the loopback address lets anyone on "
+                     "that network watch")
+        ->type_name("HOST:PORT")
+        ->capture_default_str();
+    AddMontageOptions(view, o.view.montage);
+    AddFilterOption(view, o.view.filter);
+    view->add_option("--seconds", o.view.seconds, "Stop after this many seconds (default: Ctrl-C)")
+        ->check(CLI::NonNegativeNumber);
+    view->add_option("--good", o.view.goodKOhm, "Contact view: impedances up to this are good, kOhm")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    view->add_option("--fair", o.view.fairKOhm, "Contact view: impedances up to this are fair (above: poor), kOhm")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+
     CLI::App* sim = app.add_subcommand(
         "sim", "Run a simulated headset on a pseudo-terminal until Ctrl-C; prints its path");
     sim->callback([&o] { o.command = Command::Sim; });
     AddSimOptions(sim, o.sim, "", "Simulated headset");
 
-    for (CLI::App* sub : {info, imp, stream, record, sim}) sub->fallthrough();
+    for (CLI::App* sub : {info, imp, stream, record, repair, view, sim}) sub->fallthrough();
 
     ParseResult result;
     std::ostringstream out, err;
@@ -257,7 +296,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
             std::vector<std::string> rest = app.remaining();
             result.err = rest.empty() ? std::string("a command is required")
                                       : "unknown command \"" + rest.front() + "\"";
-            result.err += ": info, impedance, stream, record or sim";
+            result.err += ": info, impedance, stream, record, repair, view or sim";
         }
         return result;
     }
@@ -275,10 +314,19 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         result.err = "--output takes csv or tsv rows, not the live view";
         return result;
     }
-    if (o.impedance.goodKOhm > o.impedance.fairKOhm) {
+    if (o.impedance.goodKOhm > o.impedance.fairKOhm || o.view.goodKOhm > o.view.fairKOhm) {
         result.exitCode = kExitUsage;
         result.err = "--good must not be above --fair";
         return result;
+    }
+    if (o.command == Command::View) {
+        try {
+            ParseListenAddress(o.view.http);
+        } catch (const ToolError& e) {
+            result.exitCode = kExitUsage;
+            result.err = e.what();
+            return result;
+        }
     }
     if (o.command == Command::Sim && (o.common.simulate || !o.common.port.empty())) {
         result.exitCode = kExitUsage;

@@ -15,11 +15,6 @@ namespace voqtool {
 
 namespace {
 
-struct Electrode {
-    std::string name;
-    VOQ_Source source;
-};
-
 // Seconds without a new sample after which the headset counts as gone.
 const double kSilenceLimit = 5.0;
 
@@ -48,20 +43,11 @@ std::vector<std::string> Table(const std::vector<Electrode>& electrodes, double 
 
 }  // namespace
 
-int RunImpedance(const Options& options, Session& session) {
-    const ImpedanceOptions& o = options.impedance;
-    session.Connect();
-    session.ChooseMontage(o.montage);
-    VOQ_Headset h = session.Headset();
-    Style style(UseColour(options.common.colour, STDOUT_FILENO));
-
-    VOQ_ClearError();
-    VOQ_Headset_ReallocateBuffers(h, 1.0, o.windowSeconds);
-    ThrowIfLibraryFailed("");
-
+std::vector<Electrode> MeasurableElectrodes(VOQ_Headset h) {
     // The referential electrodes of the montage; the factory reference has
     // no signal of its own and so no estimate.
     std::vector<Electrode> electrodes;
+    VOQ_ClearError();
     unsigned int n = VOQ_Headset_GetNumberOfSources(h);
     for (unsigned int i = 0; i < n; ++i) {
         VOQ_Source s = VOQ_Headset_GetSourceByIndex(h, i);
@@ -80,6 +66,21 @@ int RunImpedance(const Options& options, Session& session) {
     };
     std::stable_sort(electrodes.begin(), electrodes.end(),
                      [&rank](const Electrode& a, const Electrode& b) { return rank(a) < rank(b); });
+    return electrodes;
+}
+
+int RunImpedance(const Options& options, Session& session) {
+    const ImpedanceOptions& o = options.impedance;
+    session.Connect();
+    session.ChooseMontage(o.montage);
+    VOQ_Headset h = session.Headset();
+    Style style(UseColour(options.common.colour, STDOUT_FILENO));
+
+    VOQ_ClearError();
+    VOQ_Headset_ReallocateBuffers(h, 1.0, o.windowSeconds);
+    ThrowIfLibraryFailed("");
+
+    std::vector<Electrode> electrodes = MeasurableElectrodes(h);
     if (electrodes.empty())
         throw ToolError("the montage has no electrodes whose impedance can be measured",
                         "choose electrodes with --montage, e.g. --montage \"F3 C3 P3\"");

@@ -1,6 +1,7 @@
-// `voq record`: the montage channels to a BDF+ or EDF+ file, with a progress
-// line, Ctrl-C that ends with a complete file, and write errors that stop
-// with what was written kept readable.
+// `voq record`: the montage channels to a BDF+ or EDF+ file and its events
+// file, with a progress line, Ctrl-C that ends with a complete file, write
+// errors that stop with what was written kept readable, and a warning about
+// an earlier file of the same name that a crash left unclosed.
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,7 +13,9 @@
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
+#include "EventsFile.h"
 #include "Recorder.h"
+#include "Repair.h"
 #include "Session.h"
 
 namespace voqtool {
@@ -32,6 +35,25 @@ std::string FileList(const std::vector<std::string>& files) {
     std::string text;
     for (size_t i = 0; i < files.size(); ++i) text += (i ? (i + 1 == files.size() ? " and " : ", ") : "") + files[i];
     return text;
+}
+
+std::string EventsFileList(const std::vector<std::string>& files) {
+    std::vector<std::string> events;
+    for (const std::string& file : files) events.push_back(voqrec::EventsPath(file));
+    return FileList(events);
+}
+
+// The files among `files` that a recording cut short left unclosed.
+std::vector<std::string> Unclosed(const std::vector<std::string>& files) {
+    std::vector<std::string> unclosed;
+    for (const std::string& file : files) {
+        try {
+            if (voqrec::NeedsRepair(file)) unclosed.push_back(file);
+        } catch (const voqrec::RecorderError&) {
+            // Not a recording at all: the refusal to overwrite says enough.
+        }
+    }
+    return unclosed;
 }
 
 // The progress line, redrawn in place on a terminal.
@@ -82,12 +104,22 @@ int RunRecord(const Options& options, Session& session) {
     } catch (const voqrec::RecorderError& e) {
         throw ToolError(e.what(), "", kExitUsage);
     }
-    if (!o.overwrite) {
-        const std::vector<std::string> existing = voqrec::ExistingSegments(o.output);
-        if (!existing.empty())
-            throw ToolError("will not overwrite " + FileList(existing),
-                            "choose another name, or pass --overwrite to replace " +
-                                std::string(existing.size() > 1 ? "them" : "it"));
+    const std::vector<std::string> existing = voqrec::ExistingSegments(o.output);
+    const std::vector<std::string> unclosed = Unclosed(existing);
+    if (!unclosed.empty() && !quiet) {
+        const std::string list = FileList(unclosed);
+        const bool one = unclosed.size() == 1;
+        std::fprintf(stderr, "voq: warning: %s %s not closed properly (a recording cut short)%s; 'voq repair %s' "
+                             "makes %s readable with all %s events\n",
+                     list.c_str(), one ? "was" : "were", o.overwrite ? " and will be replaced" : "",
+                     list.c_str(), one ? "it" : "them", one ? "its" : "their");
+    }
+    if (!o.overwrite && !existing.empty()) {
+        std::string repairFirst;
+        if (!unclosed.empty()) repairFirst = std::string("repair ") + (unclosed.size() > 1 ? "them" : "it") + " first, ";
+        throw ToolError("will not overwrite " + FileList(existing),
+                        repairFirst + "choose another name, or pass --overwrite to replace " +
+                            std::string(existing.size() > 1 ? "them" : "it"));
     }
     // A file size limit then fails a write (reported below) instead of
     // ending the program.
@@ -105,6 +137,7 @@ int RunRecord(const Options& options, Session& session) {
             if (!quiet) std::fprintf(stderr, "voq: warning: this headset has no trigger input to record\n");
         }
     }
+    session.AddFilter(o.filter);
 
     voqrec::RecordingOptions recording;
     recording.segmentSeconds = o.segmentMinutes * 60.0;
@@ -117,9 +150,9 @@ int RunRecord(const Options& options, Session& session) {
         throw ToolError(e.what());
     }
     if (!quiet)
-        std::fprintf(stderr, "voq: recording %zu signals at %g samples/s to %s (%s)%s\n",
+        std::fprintf(stderr, "voq: recording %zu signals at %g samples/s to %s (%s), its events also to %s%s\n",
                      recorder->Labels().size(), recorder->SamplingRate(), o.output.c_str(),
-                     voqrec::FormatName(recorder->Format()),
+                     voqrec::FormatName(recorder->Format()), voqrec::EventsPath(o.output).c_str(),
                      o.impedanceFirst ? ", after measuring the impedances" : "");
 
     ProgressLine progress(!quiet && isatty(STDERR_FILENO) == 1);
@@ -173,10 +206,11 @@ int RunRecord(const Options& options, Session& session) {
     const voqrec::RecordingStats& s = recorder->Stats();
     for (const std::string& file : recorder->Files()) std::printf("%s\n", file.c_str());
     if (!quiet) {
-        std::fprintf(stderr, "voq: recorded %s (%llu samples) of %zu signals, %llu annotations, in %s\n",
+        std::fprintf(stderr, "voq: recorded %s (%llu samples) of %zu signals, %llu annotations, in %s "
+                             "(events also in %s)\n",
                      Seconds(recorder->SecondsWritten()).c_str(), static_cast<unsigned long long>(s.samplesWritten),
                      recorder->Labels().size(), static_cast<unsigned long long>(s.annotations),
-                     FileList(recorder->Files()).c_str());
+                     FileList(recorder->Files()).c_str(), EventsFileList(recorder->Files()).c_str());
         if (s.overflowedSamples > 0)
             std::fprintf(stderr, "voq: warning: %llu samples were lost because they were not read in time "
                                  "(annotated in the file)\n",

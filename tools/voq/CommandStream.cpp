@@ -67,11 +67,12 @@ private:
 };
 
 std::vector<std::string> LiveLines(const std::vector<OutputChannel>& channels, const Session& session,
-                                   double rate, const std::string& reference, unsigned long long samples,
-                                   const Style& style, bool inPlace) {
+                                   double rate, const std::string& reference, const std::string& filtering,
+                                   unsigned long long samples, const Style& style, bool inPlace) {
     std::vector<std::string> lines;
-    lines.push_back(style.Bold(session.Port()) + Format("  %g samples/s  reference %s  t = %.1f s", rate,
-                                                        reference.c_str(),
+    const std::string filter = filtering.empty() ? "" : "  filter " + filtering;
+    lines.push_back(style.Bold(session.Port()) + Format("  %g samples/s  reference %s%s  t = %.1f s", rate,
+                                                        reference.c_str(), filter.c_str(),
                                                         rate > 0 ? static_cast<double>(samples) / rate : 0.0));
     lines.push_back(Format("  %-16s %12s %14s", "channel", "last (uV)", "RMS 1 s (uV)"));
     for (const OutputChannel& c : channels) {
@@ -104,6 +105,7 @@ int RunStream(const Options& options, Session& session) {
 
     session.Connect();
     session.ChooseMontage(o.montage);
+    session.AddFilter(o.filter);
     VOQ_Headset h = session.Headset();
     Style style(UseColour(options.common.colour, STDOUT_FILENO));
 
@@ -111,6 +113,8 @@ int RunStream(const Options& options, Session& session) {
     double rate = VOQ_Headset_GetSamplingRate(h);
     const char* referenceText = VOQ_Headset_GetReferenceString(h);
     std::string reference = referenceText != nullptr ? referenceText : "";
+    const char* filteringText = VOQ_Headset_GetPrefiltering(h);
+    const std::string filtering = filteringText != nullptr ? filteringText : "";
     ThrowIfLibraryFailed("");
     if (!(rate > 0)) throw ToolError("the headset reported no sampling rate");
 
@@ -195,7 +199,7 @@ int RunStream(const Options& options, Session& session) {
             if (now - lastShown >= refresh ||
                 (wanted >= 0 && static_cast<long long>(samples) >= wanted)) {
                 lastShown = now;
-                block.Show(LiveLines(channels, session, rate, reference, samples, style, inPlace));
+                block.Show(LiveLines(channels, session, rate, reference, filtering, samples, style, inPlace));
             }
         } else {
             text.clear();

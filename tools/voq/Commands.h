@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Tool.h"
+#include "VOQ_API.h"
 
 namespace voqtool {
 
@@ -18,7 +19,18 @@ int RunInfo(const Options& options, Session& session);
 int RunImpedance(const Options& options, Session& session);
 int RunStream(const Options& options, Session& session);
 int RunRecord(const Options& options, Session& session);
+int RunRepair(const Options& options);
+int RunView(const Options& options, Session& session);
 int RunSim(const Options& options);
+
+// An electrode whose impedance the headset estimates.
+struct Electrode {
+    std::string name;
+    VOQ_Source source;
+};
+// The referential electrodes of the montage except the factory reference,
+// in the headset's slot order.  Throws ToolError on a library failure.
+std::vector<Electrode> MeasurableElectrodes(VOQ_Headset h);
 
 // Splits at blanks, dropping empty items.
 std::vector<std::string> Words(const std::string& text);

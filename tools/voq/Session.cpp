@@ -294,6 +294,13 @@ void Session::ChooseMontage(const MontageOptions& montage) {
         "'voq info' lists the names this headset knows");
 }
 
+void Session::AddFilter(const std::string& filter) {
+    if (filter.empty()) return;
+    VOQ_ClearError();
+    VOQ_Headset_AddFilter(headset_, nullptr, filter.c_str(), nullptr);
+    ThrowIfLibraryFailed("a filter is a ;-separated chain such as \"bandpass 1 40 order 4; notch 50; car\"");
+}
+
 void Session::StartAcquisition() {
     // The data stream is started here, on this thread, and the background
     // thread only reads it; Stop() ends both in order.
@@ -313,6 +320,14 @@ void Session::StartImpedanceDriver() {
     impedanceDriver_ = true;   // stopped on exit even when the answer got lost
     VOQ_Headset_StartImpedanceDriver(headset_);
     ThrowIfLibraryFailed("the headset did not start its impedance driver");
+}
+
+void Session::StopImpedanceDriver() {
+    if (!impedanceDriver_) return;
+    impedanceDriver_ = false;
+    VOQ_ClearError();
+    VOQ_Headset_StopImpedanceDriver(headset_);
+    ThrowIfLibraryFailed("the headset did not stop its impedance driver");
 }
 
 void Session::Stop() {

@@ -53,12 +53,18 @@ public:
     // Applies --montage / --reference when given (the library's own message
     // on a bad text).
     void ChooseMontage(const MontageOptions& montage);
+    // Adds a filter stage for --filter when given (the library's own message
+    // on a bad text); after the montage is chosen, which would remove it.
+    void AddFilter(const std::string& filter);
 
     // Acquisition on the device, read by the library's background thread,
     // and the impedance driver, remembered so that Stop() (and the
     // destructor) undo them.
     void StartAcquisition();
     void StartImpedanceDriver();
+    // Stops the impedance driver again (nothing when this session did not
+    // start it).  Throws ToolError when the device does not obey.
+    void StopImpedanceDriver();
     // Stops acquisition on the device and the impedance driver if this
     // session started them.  Throws ToolError when the device does not obey.
     void Stop();

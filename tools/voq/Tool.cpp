@@ -69,6 +69,8 @@ int Main(int argc, char** argv) {
         case Command::Impedance: code = RunImpedance(options, session); break;
         case Command::Stream: code = RunStream(options, session); break;
         case Command::Record: code = RunRecord(options, session); break;
+        case Command::Repair: code = RunRepair(options); break;
+        case Command::View: code = RunView(options, session); break;
         case Command::Sim: code = RunSim(options); break;
         case Command::None: code = kExitUsage; break;
         }

@@ -82,6 +82,7 @@ enum class StreamFormat { Auto, Csv, Tsv, Live };
 
 struct StreamOptions {
     MontageOptions montage;
+    std::string filter;        // empty: unfiltered
     double seconds = -1.0;     // negative: until Ctrl-C
     StreamFormat format = StreamFormat::Auto;
     std::string output;        // empty: standard output
@@ -89,6 +90,7 @@ struct StreamOptions {
 
 struct RecordOptions {
     MontageOptions montage;
+    std::string filter;        // empty: unfiltered
     std::string output;        // OUT.bdf (BDF+) or OUT.edf (EDF+)
     double seconds = -1.0;     // negative: until Ctrl-C
     double segmentMinutes = 30.0;   // 0: one file
@@ -96,7 +98,20 @@ struct RecordOptions {
     bool overwrite = false;
 };
 
-enum class Command { None, Info, Impedance, Stream, Record, Sim };
+struct RepairOptions {
+    std::vector<std::string> files;
+};
+
+struct ViewOptions {
+    MontageOptions montage;
+    std::string filter;        // empty: unfiltered at first (the page may choose)
+    std::string http = "127.0.0.1:8765";   // HOST:PORT to serve the page on
+    double seconds = -1.0;     // negative: until Ctrl-C
+    double goodKOhm = 20.0;    // contact marks, as for `voq impedance`
+    double fairKOhm = 50.0;
+};
+
+enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Sim };
 
 struct Options {
     Command command = Command::None;
@@ -104,6 +119,8 @@ struct Options {
     ImpedanceOptions impedance;
     StreamOptions stream;
     RecordOptions record;
+    RepairOptions repair;
+    ViewOptions view;
     SimOptions sim;            // options of `voq sim`
 };
 
