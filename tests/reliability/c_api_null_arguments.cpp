@@ -181,6 +181,10 @@ std::vector<Case> Cases() {
     {"VOQ_Headset_WaitForSamples", kHeadset, "0", [] { return Of(VOQ_Headset_WaitForSamples(nullptr, 0)); }},
     {"VOQ_Headset_Idle", kHeadset, "void", [] { VOQ_Headset_Idle(nullptr, 0); return Void(); }},
     {"VOQ_Headset_Receive", kHeadset, "void", [] { VOQ_Headset_Receive(nullptr, 0, 0); return Void(); }},
+    {"VOQ_Headset_SetReconnect", kHeadset, "void", [] { VOQ_Headset_SetReconnect(nullptr, 1); return Void(); }},
+    {"VOQ_Headset_GetReconnect", kHeadset, "-1", [] { return Of(VOQ_Headset_GetReconnect(nullptr)); }},
+    {"VOQ_Headset_IsLinkUp", kHeadset, "0", [] { return Of(VOQ_Headset_IsLinkUp(nullptr)); }},
+    {"VOQ_Headset_GetLinkEvent", kHeadset, "0", [] { return Of(VOQ_Headset_GetLinkEvent(nullptr, nullptr, nullptr, nullptr)); }},
     };
 }
 
