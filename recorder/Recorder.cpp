@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include "EdfSegment.h"
 #include "Words.h"
@@ -23,6 +24,8 @@ enum EventKind : int32_t {
     kImpedance,
     kNote,
     kPadding,   // value: the samples added
+    kLinkLost,
+    kLinkRestored,   // value: the samples missing
 };
 
 const char* const kPaddingText = "Padding (not recorded)";
@@ -311,9 +314,29 @@ bool Recorder::Step() {
     if (closed_ || finished_) return false;
     if (!started_) throw RecorderError("the recording has not started");
     try {
+        TakeLinkEvents();
+        if (link_ == LinkAway::Reconnecting) {
+            // The wait would last until the link is back: look again soon,
+            // so that the caller stays responsive.
+            VOQ_ClearError();
+            const size_t level = VOQ_Headset_GetNumberOfBufferedSamples(headset_);
+            CheckLibrary("cannot record");
+            if (level < batchSize_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return true;
+            }
+        }
         VOQ_ClearError();
         VOQ_Headset_WaitForBatch(headset_);
-        CheckLibrary("no samples from the headset");
+        if (const char* error = VOQ_ClearError()) {
+            // A link that did not come back ends the file with its loss.
+            const std::string text = error;
+            TakeLinkEvents();
+            if (link_ != LinkAway::No && stats_.samplesWritten > segmentFirst_)
+                AddEvent(kLinkLost, 0, stats_.samplesWritten - 1);
+            throw RecorderError("no samples from the headset: " + text);
+        }
+        TakeLinkEvents();
         if (firstBatch_) {
             // The first sample arrived as many sample periods ago as there
             // are samples waiting.
@@ -337,7 +360,13 @@ bool Recorder::Step() {
         uint64_t take = batchSize_;
         if (targetSamples_ >= 0)
             take = std::min<uint64_t>(take, static_cast<uint64_t>(targetSamples_) - stats_.samplesWritten);
-        for (uint64_t j = 0; j < take; ++j) AppendSample(&batch_[j * n]);
+        for (uint64_t j = 0; j < take; ++j) {
+            if (!gaps_.empty() && gaps_.front().restored && gaps_.front().sample <= stats_.samplesWritten) {
+                ContinueAfterGap(gaps_.front().missing);
+                gaps_.pop_front();
+            }
+            AppendSample(&batch_[j * n]);
+        }
         PollHeadset();
         NoteEvents();
         if (targetSamples_ >= 0 && stats_.samplesWritten >= static_cast<uint64_t>(targetSamples_)) finished_ = true;
@@ -349,6 +378,45 @@ bool Recorder::Step() {
         throw;
     }
     return !finished_;
+}
+
+void Recorder::TakeLinkEvents() {
+    for (;;) {
+        size_t missing = 0, before = 0;
+        VOQ_ClearError();
+        const int kind = VOQ_Headset_GetLinkEvent(headset_, nullptr, &missing, &before);
+        CheckLibrary("cannot record");
+        if (kind == 0) return;
+        // The samples written so far are the samples read so far.
+        if (kind == VOQ_LINK_LOST) {
+            link_ = LinkAway::Reconnecting;
+            gaps_.push_back(Gap{stats_.samplesWritten + before, 0, false});
+        } else if (kind == VOQ_LINK_RESTORED) {
+            link_ = LinkAway::No;
+            if (!gaps_.empty() && !gaps_.back().restored) {
+                gaps_.back().restored = true;
+                gaps_.back().missing = missing;
+            }
+        } else {
+            link_ = LinkAway::GaveUp;
+        }
+    }
+}
+
+void Recorder::ContinueAfterGap(uint64_t missing) {
+    missingTotal_ += missing;
+    ++stats_.linkLosses;
+    stats_.samplesMissing += missing;
+    if (stats_.samplesWritten > segmentFirst_) {
+        // The open file ends with the loss; the next one starts after the
+        // gap, at its own start time.
+        AddEvent(kLinkLost, 0, stats_.samplesWritten - 1);
+        CloseSegment(false);
+        OpenSegment();
+    } else {
+        AddEvent(kLinkLost, 0, stats_.samplesWritten);
+    }
+    AddEvent(kLinkRestored, static_cast<int64_t>(missing), stats_.samplesWritten);
 }
 
 void Recorder::PollHeadset() {
@@ -436,7 +504,8 @@ void Recorder::OpenSegment() {
     const char* version = VOQ_GetAPIVersion();
     header.recordingAdditional = std::string("VOQ SDK ") + (version ? version : "") +
                                  (reference_.empty() ? "" : ", reference " + reference_);
-    header.start = start_ + static_cast<std::time_t>(std::floor(double(segmentFirst_) / plan_.rate));
+    header.start =
+        start_ + static_cast<std::time_t>(std::floor(double(segmentFirst_ + missingTotal_) / plan_.rate));
     const std::string path = SegmentPath(path_, static_cast<unsigned>(files_.size() + 1));
     segment_.reset(new EdfSegment(path, header));
     files_.push_back(path);
@@ -457,6 +526,8 @@ std::string Recorder::EventText(const Event& event) const {
     }
     case kNote: return notes_[static_cast<size_t>(event.value)];
     case kPadding: return kPaddingText;
+    case kLinkLost: return "link lost";
+    case kLinkRestored: return "link restored, " + std::to_string(event.value) + " samples missing";
     default: return "Event";
     }
 }
@@ -469,7 +540,9 @@ const char* Recorder::EventType(const Event& event) {
     case kOverflow:
     case kViolation:
     case kClipped:
-    case kPadding: return kDataLossEvent;
+    case kPadding:
+    case kLinkLost:
+    case kLinkRestored: return kDataLossEvent;
     case kImpedance: return kImpedanceEvent;
     default: return kNoteEvent;
     }

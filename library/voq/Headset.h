@@ -410,6 +410,10 @@ private:
     // true when a reconnection has taken over (the failure is not thrown).
     bool LinkLost(const std::string& why);
     bool Reconnecting() const { return linkState.load() == kLinkLost; }
+    // With reconnection on, a streaming headset silent for longer than
+    // VOQ_WAIT_SILENCE_LIMIT (counted from `since` at the earliest) has lost
+    // its link too: true when a reconnection has taken over.
+    bool SilenceIsLoss(double since);
     // Throws unless this thread may send a command now: while the link is
     // lost only the reconnection may (and not once it is asked to stop or
     // its time is up).

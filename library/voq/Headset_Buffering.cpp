@@ -167,7 +167,7 @@ void Headset::CheckWaitProgress(double callStart) {
     // While a reconnection tries, its own time limit bounds the wait.
     if (link == kLinkLost) return;
     double since = std::max(callStart, double(LastBlockTime()));
-    if (PrecisionTime() - since > VOQ_WAIT_SILENCE_LIMIT)
+    if (PrecisionTime() - since > VOQ_WAIT_SILENCE_LIMIT && !SilenceIsLoss(callStart))
         throw Error("gave up waiting for samples: no block has arrived from the headset for " +
                     NumberString(VOQ_WAIT_SILENCE_LIMIT) + " seconds");
 }
@@ -414,7 +414,9 @@ void* AcquisitionThread::Run() {
         if (!wasRunning) headset->StartDataAcquisition();
         {
             StreamingScope scope(streaming);
+            const double loopStart = PrecisionTime();
             while (!stopRequested.load()) {
+                headset->SilenceIsLoss(loopStart);
                 // While the link is lost the reconnection owns the port (and
                 // the stream stops and starts again under it).
                 const int link = headset->linkState.load();

@@ -112,6 +112,14 @@ bool Headset::LinkLost(const std::string& why) {
     return true;
 }
 
+bool Headset::SilenceIsLoss(double since) {
+    if (!(reconnectSeconds > 0.0) || !keepLink.load() || linkState.load() != kLinkUp || dataAcquisitionMode == 0)
+        return false;
+    if (PrecisionTime() - std::max(since, double(lastBlockTime)) <= VOQ_WAIT_SILENCE_LIMIT) return false;
+    ReadLockGuard guard(*this);
+    return LinkLost("no block has arrived from the headset for " + NumberString(VOQ_WAIT_SILENCE_LIMIT) + " seconds");
+}
+
 void Headset::RunReconnection() {
     std::string lastFailure;
     double deadline, seconds;

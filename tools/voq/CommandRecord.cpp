@@ -60,7 +60,7 @@ std::vector<std::string> Unclosed(const std::vector<std::string>& files) {
 class ProgressLine {
 public:
     explicit ProgressLine(bool shown) : shown_(shown) {}
-    void Show(const voqrec::Recorder& recorder, const DeliveryReports& reports) {
+    void Show(const voqrec::Recorder& recorder, const DeliveryReports& reports, bool linkUp) {
         if (!shown_) return;
         const voqrec::RecordingStats& s = recorder.Stats();
         std::string line = "recording " + Seconds(recorder.SecondsWritten());
@@ -68,6 +68,7 @@ public:
         line += Format("   %llu samples   overflowed %llu   violations %lu",
                        static_cast<unsigned long long>(s.samplesWritten),
                        static_cast<unsigned long long>(s.overflowedSamples), reports.realTimeViolations);
+        if (!linkUp) line += "   link lost: reconnecting";
         if (recorder.RequestedSeconds() < 0) line += "   Ctrl-C to stop";
         std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
         std::fflush(stderr);
@@ -126,6 +127,7 @@ int RunRecord(const Options& options, Session& session) {
     signal(SIGXFSZ, SIG_IGN);
 
     session.Connect();
+    session.KeepLink(o.reconnectSeconds);
     session.ChooseMontage(o.montage);
     VOQ_Headset h = session.Headset();
     if (!o.montage.montage.empty() && !HasTriggerChannel(h)) {
@@ -183,7 +185,7 @@ int RunRecord(const Options& options, Session& session) {
                 lastShown = now;
                 progress.Clear();
                 session.DrainMessages();
-                progress.Show(*recorder, session.Reports());
+                progress.Show(*recorder, session.Reports(), VOQ_Headset_IsLinkUp(h) != 0);
             }
             if (!more) break;
         }
@@ -218,6 +220,11 @@ int RunRecord(const Options& options, Session& session) {
         if (s.realTimeViolations > 0)
             std::fprintf(stderr, "voq: warning: %llu real-time violations (annotated in the file)\n",
                          static_cast<unsigned long long>(s.realTimeViolations));
+        if (s.linkLosses > 0)
+            std::fprintf(stderr, "voq: warning: the link was lost %llu %s; %llu samples are missing (annotated "
+                                 "in the files, which are numbered on from each loss)\n",
+                         static_cast<unsigned long long>(s.linkLosses), s.linkLosses == 1 ? "time" : "times",
+                         static_cast<unsigned long long>(s.samplesMissing));
         if (s.clippedValues > 0)
             std::fprintf(stderr, "voq: warning: %llu values were beyond their signal's range and were "
                                  "clipped (annotated in the file)\n",

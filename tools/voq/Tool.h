@@ -86,6 +86,7 @@ struct StreamOptions {
     double seconds = -1.0;     // negative: until Ctrl-C
     StreamFormat format = StreamFormat::Auto;
     std::string output;        // empty: standard output
+    double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
 struct RecordOptions {
@@ -96,6 +97,7 @@ struct RecordOptions {
     double segmentMinutes = 30.0;   // 0: one file
     bool impedanceFirst = false;
     bool overwrite = false;
+    double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
 struct RepairOptions {
@@ -109,6 +111,7 @@ struct ViewOptions {
     double seconds = -1.0;     // negative: until Ctrl-C
     double goodKOhm = 20.0;    // contact marks, as for `voq impedance`
     double fairKOhm = 50.0;
+    double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
 enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Sim };
