@@ -24,6 +24,15 @@
 //       The time from VOQ_Headset_New to a ready headset against an
 //       in-process simulator, with a timeline of the commands it sent.
 //
+//   bench_live lsl --rate=600 --seconds=20 [--warmup=3]
+//       `voq --port PATH lsl` against a voq-sim process, read by the tests'
+//       inlet (voq-lsl-inlet) in a third process, all on the loopback
+//       interface.  After the warm-up, while the inlet is connected: the
+//       tool's whole CPU share (every thread, from /proc), and the age of
+//       the newest sample each time the inlet receives samples (its local
+//       clock minus the sample's time stamp).  Built with the tool and the
+//       LSL outlet only.
+//
 // Results are printed as "key=value" lines; scripts/bench reads them.
 #include <fcntl.h>
 #include <signal.h>
@@ -216,11 +225,14 @@ std::vector<double> Intervals(const std::vector<double>& returns, double from) {
 }
 
 // ---------------------------------------------------------------------------
-// voq-sim as a separate process.
+// Programs in processes of their own: voq-sim, and for the LSL run the voq
+// tool and the tests' inlet.
 
-class SimulatorProcess {
+class ChildProcess {
 public:
-    explicit SimulatorProcess(const std::vector<std::string>& args) {
+    // Starts `program` and reads the first line of its standard output (the
+    // simulator's device path, the tool's first stream name, ...).
+    ChildProcess(const std::string& program, const std::vector<std::string>& args) {
         int out[2];
         if (pipe(out) != 0) throw std::runtime_error("pipe failed");
         pid_ = fork();
@@ -232,7 +244,6 @@ public:
             int quiet = open("/dev/null", O_WRONLY);
             if (quiet >= 0) dup2(quiet, 2);
             std::vector<char*> argv;
-            std::string program = VOQ_SIM_PROGRAM;
             argv.push_back(const_cast<char*>(program.c_str()));
             for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
@@ -240,22 +251,37 @@ public:
             _exit(127);
         }
         close(out[1]);
+        out_ = out[0];
         char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n') path_.push_back(c);
-        close(out[0]);
-        if (path_.empty()) throw std::runtime_error("voq-sim did not start");
+        while (read(out_, &c, 1) == 1 && c != '\n') firstLine_.push_back(c);
+        if (firstLine_.empty()) throw std::runtime_error(program + " did not start");
     }
-    ~SimulatorProcess() {
+    ~ChildProcess() {
+        if (out_ >= 0) close(out_);
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             int status = 0;
             waitpid(pid_, &status, 0);
         }
     }
-    SimulatorProcess(const SimulatorProcess&) = delete;
-    SimulatorProcess& operator=(const SimulatorProcess&) = delete;
-    const std::string& Path() const { return path_; }
-    // CPU seconds of the simulator so far (user + system), from /proc.
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // The rest of its standard output, until it ends.
+    std::string Rest() {
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+        return text;
+    }
+    // Asks it to stop (SIGINT, Ctrl-C) and waits for it.
+    void Interrupt() {
+        kill(pid_, SIGINT);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+    const std::string& FirstLine() const { return firstLine_; }
+    // Its CPU seconds so far (user + system, all threads), from /proc.
     double CpuSeconds() const {
         char file[64];
         std::snprintf(file, sizeof file, "/proc/%d/stat", int(pid_));
@@ -277,7 +303,8 @@ public:
 
 private:
     pid_t pid_ = -1;
-    std::string path_;
+    int out_ = -1;
+    std::string firstLine_;
 };
 
 VOQ_Headset Connect(const std::string& path) {
@@ -292,8 +319,8 @@ int StreamMode(int argc, char** argv) {
     const int rate = int(Number(argc, argv, "rate", 300));
     const double seconds = Number(argc, argv, "seconds", 20);
     const double warmup = Number(argc, argv, "warmup", 3);
-    SimulatorProcess sim({"--rate", std::to_string(rate)});
-    VOQ_Headset h = Connect(sim.Path());
+    ChildProcess sim(VOQ_SIM_PROGRAM, {"--rate", std::to_string(rate)});
+    VOQ_Headset h = Connect(sim.FirstLine());
     VOQ::Headset& object = *reinterpret_cast<VOQ::Headset*>(h);
     VOQ_Headset_SetMessageCallback(h, &CollectMessage);
     VOQ_Headset_StartImpedanceDriver(h);
@@ -502,9 +529,52 @@ int StartupMode(int argc, char** argv) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+
+#ifdef VOQ_TOOL_PROGRAM
+int LslMode(int argc, char** argv) {
+    const int rate = int(Number(argc, argv, "rate", 600));
+    const double seconds = Number(argc, argv, "seconds", 20);
+    const double warmup = Number(argc, argv, "warmup", 3);
+    // Every LSL exchange on the loopback interface, for the tool and the inlet.
+    setenv("LSLAPICFG", VOQ_LSL_CONFIG, 1);
+    ChildProcess sim(VOQ_SIM_PROGRAM, {"--rate", std::to_string(rate)});
+    ChildProcess tool(VOQ_TOOL_PROGRAM, {"--port", sim.FirstLine(), "--quiet", "lsl"});
+    const std::string name = tool.FirstLine();   // "VOQ <serial number>"
+    const std::string sourceId = "VOQ-" + name.substr(name.find(' ') + 1);
+    struct timespec pause = {time_t(warmup), long((warmup - std::floor(warmup)) * 1e9)};
+    nanosleep(&pause, nullptr);
+
+    // The inlet's first line comes once it is connected.
+    ChildProcess inlet(VOQ_LSL_INLET_PROGRAM, {sourceId, "--seconds", std::to_string(seconds), "--latency"});
+    const std::string load = LoadAverage();
+    const MachineTime machine0 = ReadMachineTime();
+    const double cpu0 = tool.CpuSeconds(), simCpu0 = sim.CpuSeconds(), wall0 = Now();
+    const std::string out = inlet.Rest();
+    const double cpu1 = tool.CpuSeconds(), simCpu1 = sim.CpuSeconds(), wall1 = Now();
+    const MachineTime machine1 = ReadMachineTime();
+    tool.Interrupt();
+
+    const double wall = wall1 - wall0;
+    std::printf("mode=lsl\nrate=%d\nseconds=%.3f\nstream=%s\n", rate, wall, name.c_str());
+    std::printf("cpu_share=%.6f\nsimulator_cpu_share=%.6f\n", (cpu1 - cpu0) / wall, (simCpu1 - simCpu0) / wall);
+    unsigned long samples = 0, chunks = 0;
+    double median = -1, p99 = -1, maximum = -1;
+    const char* summary = std::strstr(out.c_str(), "summary samples=");
+    if (summary) std::sscanf(summary, "summary samples=%lu", &samples);
+    const char* latency = std::strstr(out.c_str(), "latency chunks=");
+    if (latency) std::sscanf(latency, "latency chunks=%lu median_ms=%lf p99_ms=%lf max_ms=%lf", &chunks, &median, &p99, &maximum);
+    std::printf("samples=%lu\nchunks=%lu\nage_median_ms=%.3f\nage_p99_ms=%.3f\nage_max_ms=%.3f\n", samples, chunks,
+                median, p99, maximum);
+    std::printf("block_period_ms=%.1f\n", voqsim::Config().blockIntervalSeconds * 1e3);
+    std::printf("load_average=%s\nmachine_busy_share=%.4f\n", load.c_str(), BusyShare(machine0, machine1));
+    return samples > 0 ? 0 : 1;
+}
+#endif
+
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_live stream|drift|startup [--option=value ...]\n");
+        std::fprintf(stderr, "usage: bench_live stream|drift|startup|lsl [--option=value ...]\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -512,6 +582,9 @@ int main(int argc, char** argv) {
         if (mode == "stream") return StreamMode(argc, argv);
         if (mode == "drift") return DriftMode(argc, argv);
         if (mode == "startup") return StartupMode(argc, argv);
+#ifdef VOQ_TOOL_PROGRAM
+        if (mode == "lsl") return LslMode(argc, argv);
+#endif
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_live: %s\n", e.what());
         return 1;

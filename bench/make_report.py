@@ -120,6 +120,7 @@ def load(results):
               for rate in (300, 600)}
     drift = [kv(f) for f in sorted(glob.glob(os.path.join(results, "drift_*.txt")))]
     st = kv(os.path.join(results, "startup.txt"))
+    lsl = [kv(f) for f in sorted(glob.glob(os.path.join(results, "lsl_*.txt")))]
 
     def smed(rate, key):
         return med([num(d, key) for d in stream[rate]])
@@ -134,6 +135,15 @@ def load(results):
     cpu300, cpu600 = smed(300, "cpu_share_besides_spin"), smed(600, "cpu_share_besides_spin")
     startup = num(st, "startup_median_s")
     view = [kv(f) for f in sorted(glob.glob(os.path.join(results, "view_*.txt")))]
+    stamps_path = os.path.join(results, "timestamps.txt")
+    stamps = kv(stamps_path) if os.path.exists(stamps_path) else None
+    onsets = []
+    if stamps:
+        with open(stamps_path) as f:
+            for line in f:
+                if line.startswith("onset="):
+                    at, error = line.split("=", 1)[1].split()
+                    onsets.append((float(at), float(error)))
     return SimpleNamespace(
         filter_ns=med(col("BM_FilterSections", "ns_per_channel_sample_section")),
         filter_best=min(col("BM_FilterSections", "best_ns_per_channel_sample_section")),
@@ -169,7 +179,10 @@ def load(results):
         cpu300=cpu300,
         cpu600=cpu600,
         startup=startup,
+        lsl=lsl,
         view=view,
+        stamps=stamps,
+        onsets=onsets,
     )
 
 
@@ -486,8 +499,101 @@ def section_view(r):
     return rows, L
 
 
+def section_timestamps(r):
+    ts = r.stamps
+    if not ts:
+        return [], []
+    ts_max, ts_mean, ts_sd = num(ts, "stamp_error_max_ms"), num(ts, "stamp_error_mean_ms"), num(ts, "stamp_error_sd_ms")
+    ts_back, ts_int = int(num(ts, "stamp_backwards")), num(ts, "stamp_interval_worst_pct")
+    rows = [f"| Sample times at the trigger onsets after the first 10 s (+500 ppm, 0-30 ms link jitter): worst "
+            f"error | ≤ 2 ms | {fmt(ts_max, 3)} ms | {verdict(ts_max <= 2.0)} |",
+            f"| The same: mean error / standard deviation | ≤ 1 ms / ≤ 0.5 ms | {fmt(ts_mean, 3)} ms / "
+            f"{fmt(ts_sd, 3)} ms | {verdict(abs(ts_mean) <= 1.0 and ts_sd <= 0.5)} |",
+            f"| Sample times: stamps earlier than their predecessor's; worst interval against the true period "
+            f"(after 10 s) | none; within 1% | {ts_back}; {fmt(ts_int, 3)}% | "
+            f"{verdict(ts_back == 0 and ts_int <= 1.0)} |"]
+    L, w = begin("Sample times",
+                 "After the first 10 s the time of every trigger onset lies within 2 ms of when the headset "
+                 "measured it, their mean within 1 ms and their standard deviation at most 0.5 ms; no stamp is "
+                 "earlier than its predecessor's and every interval lies within 1% of the true sample period.  "
+                 "Program: `bench/bench_timestamps`.")
+    w(f"An in-process simulated headset whose clock runs {ts['drift_ppm']} ppm fast, behind a link that holds "
+      f"every block back by a random 0 to {ts['jitter_ms']} ms before writing it (never out of order, so that "
+      "blocks arrive in bursts), with a trigger every second and the simulator's truth file (the true "
+      f"measurement time of every sample where the host's trigger channel changes), for {ts['seconds']} s.  "
+      "The application loop reads batches of 18 samples of `Fz TRG` and their times with "
+      "`VOQ_Headset_GetSampleTimes`, as `voq stream --timestamps host` does; the time of every onset in the "
+      "trigger channel is compared with the truth.  For comparison the sample callback notes `VOQ_HostClock()` "
+      "for every sample as it is processed: plain arrival stamping.  Errors are the stamp minus the truth, over "
+      "the onsets after the first 10 s.  The least delay any block had (the simulator's and the reading "
+      "thread's wake-ups on a busy machine) is part of every stamp and of the mean error.")
+    w("")
+    w("| Stamps | Onsets | Mean error | Standard deviation | Worst |")
+    w("|---|---|---|---|---|")
+    for name, key in (("The library's sample times", "stamp"), ("Arrival of the sample's block", "arrival")):
+        w(f"| {name} | {ts[key + '_onsets']} | {fmt(num(ts, key + '_error_mean_ms'), 3)} ms | "
+          f"{fmt(num(ts, key + '_error_sd_ms'), 3)} ms | {fmt(num(ts, key + '_error_max_ms'), 3)} ms |")
+    w("")
+    w(f"Every onset's error stays within 1 ms from {ts['stamp_within_1ms_after_s']} s after the first sample on "
+      f"({ts['matched_onsets']} of {ts['stamped_onsets']} onsets matched a truth line).  No stamp was earlier "
+      f"than its predecessor's ({ts_back}); after the first 10 s the worst interval between consecutive stamps "
+      f"was {fmt(ts_int, 3)}% off the true sample period.  The error of each onset, by seconds from the first "
+      "sample:")
+    w("")
+    w("| Onset at | Error |")
+    w("|---|---|")
+    for at, error in r.onsets:
+        w(f"| {at:.1f} s | {error:+.3f} ms |")
+    w("")
+    return rows, L
+
+
+def section_lsl(r):
+    lsl = r.lsl
+    if not lsl:
+        return [], []
+    cpu = med([num(d, "cpu_share") for d in lsl])
+    block = num(lsl[0], "block_period_ms")
+    age_med = med([num(d, "age_median_ms") for d in lsl])
+    age_p99 = med([num(d, "age_p99_ms") for d in lsl])
+    rows = [
+        f"| `voq lsl` at 600 samples/s: CPU of the whole process besides the final spin (there is none) | "
+        f"≤ 3% of one core | {pct(cpu)} | {verdict(cpu <= 0.03)} |",
+        f"| Age of the newest sample when an inlet receives it: median | ≤ {fmt(block + 10, 0)} ms (10 ms beyond "
+        f"the {fmt(block, 0)}-ms block period) | {fmt(age_med, 1)} ms | {verdict(age_med <= block + 10)} |",
+        f"| The same: 99th percentile | ≤ {fmt(block + 25, 0)} ms (25 ms beyond the block period) | "
+        f"{fmt(age_p99, 1)} ms | {verdict(age_p99 <= block + 25)} |",
+    ]
+    L, w = begin("LSL outlet", "`voq lsl` puts a 600-samples/s headset on the Lab Streaming Layer for a few percent "
+      "of a core at most, and an inlet in another process has each block within milliseconds of its last "
+      "sample.  Program: `bench/bench_live lsl`.")
+    w("`voq --port PATH lsl` streams the factory montage (28 channels) of a `voq-sim` process at 600 samples/s; "
+      "the tests' inlet (`voq-lsl-inlet`, a C program linked to the same liblsl) reads it in a third process, "
+      "every exchange on the loopback interface (the tests' configuration).  The tool's CPU time is its whole "
+      "process, every thread (the outlet loop, the acquisition worker, liblsl's threads), from `/proc`, over "
+      "the time the inlet is connected after 3 s of warm-up.  The outlet does not use the batch wait: it waits "
+      "for samples with `VOQ_Headset_WaitForSamples` and sleeps between the headset's blocks, so there is no "
+      "final spin to leave out.  The age of a sample is the inlet's `lsl_local_clock()` when a pull returns "
+      "minus the time stamp of the newest sample it received; the simulated headset sends a block every "
+      f"{fmt(block, 0)} ms, and the time stamp of a sample is when the headset measured it (the library's "
+      "sample clock), so the age is the way from the headset to the inlet: the link, the reading, the outlet's "
+      "wait for the block and liblsl's transport.  The tail is the processes waiting for a core on a busy "
+      f"machine (the busy share and load average of each run).  {len(lsl)} runs, medians in the table of "
+      "targets.")
+    w("")
+    w("| Run | Whole process | Samples | Pulls | Age: median | 99th percentile | Maximum | Machine busy | "
+      "Load average |")
+    w("|---|---|---|---|---|---|---|---|---|")
+    for i, d in enumerate(lsl, 1):
+        w(f"| {i} | {pct(num(d, 'cpu_share'))} | {d['samples']} | {d['chunks']} | "
+          f"{fmt(num(d, 'age_median_ms'), 1)} ms | {fmt(num(d, 'age_p99_ms'), 1)} ms | "
+          f"{fmt(num(d, 'age_max_ms'), 1)} ms | {pct(num(d, 'machine_busy_share'), 0)} | {d['load_average']} |")
+    w("")
+    return rows, L
+
+
 SECTIONS = [section_ingest, section_allocations, section_cpu, section_latency, section_pacing, section_startup,
-            section_view, section_filters]
+            section_view, section_filters, section_timestamps, section_lsl]
 
 
 def main():
@@ -540,7 +646,8 @@ def main():
     w("")
     w("- `bench/bench_ingest`: Google Benchmark (`BM_Ingest`, `BM_Floor`, `BM_FilterSections`), `--allocations`, "
       "`--callgrind=ingest|floor`.")
-    w("- `bench/bench_live stream|drift|startup`: the live measurements (key=value output).")
+    w("- `bench/bench_live stream|drift|startup|lsl`: the live measurements (key=value output).")
+    w("- `bench/bench_timestamps`: the sample times against the simulated headset's trigger truth (key=value output).")
     w("- `bench/bench_view.py`: `voq view` with pages in headless Chromium (key=value output).")
     w("- `scripts/bench`: builds, runs everything and writes this file; `VOQ_BENCH_QUICK=1` for a short trial run.")
     w("- The smoke test `bench.smoke` (labels `bench`, `quick`) only checks that the benchmarks build and run.")

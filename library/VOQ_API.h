@@ -35,7 +35,9 @@
  *    - *the controlling thread*: the one thread at a time that uses the
  *      headset, also while its background acquisition runs, but never from
  *      inside a callback of that headset (those that would wait, read, send
- *      a command, connect or disconnect fail there with an error);
+ *      a command, connect, disconnect, delete the headset or change the
+ *      montage, references, stages or buffer lengths fail there with an
+ *      error);
  *    - *the controlling thread or a callback*: also from inside the
  *      headset's sample and stage callbacks (VOQ_SampleCallback), which may
  *      read sources and channels and write stage channels.
@@ -156,12 +158,13 @@ VOQ_EXPORT void VOQ_Headset_Delete(VOQ_Headset h);
  *  Failures (no such device, no answer, start-up refused) are stored as the
  *  error.  Thread: the controlling thread (fails inside a callback). */
 VOQ_EXPORT void VOQ_Headset_Connect(VOQ_Headset h, const char *portName);
-/** Stops streaming if the device streams, and closes the port.  Failures
- *  (such as a stop command that fails) are stored as the error.  When the
- *  stop fails (the device refused it or did not answer) the port stays open,
- *  so that the caller can try again; when the link itself failed (the line
- *  hung up, a read or write failed) the port is closed all the same.
- *  Thread: the controlling thread (fails inside a callback). */
+/** Stops background acquisition (waiting for its worker), stops streaming if
+ *  the device streams, and closes the port.  When the stop
+ *  fails (the device refused it or did not answer) the error is stored and
+ *  the port stays open, so that the caller can try again; when the link
+ *  itself failed (the line hung up, a read or write failed) the error is
+ *  stored and the port is closed all the same.  Thread: the controlling
+ *  thread (fails inside a callback). */
 VOQ_EXPORT void VOQ_Headset_Disconnect(VOQ_Headset h);
 /** Whether the port is open.
  *  @return 1 when open, else 0; 0 on error.  Thread: the controlling
@@ -730,7 +733,7 @@ VOQ_EXPORT void VOQ_Headset_ConfigureBufferingController(VOQ_Headset h, double u
  *  that the pace controller keeps beyond one batch.  Failures are stored as
  *  the error.  Thread: the controlling thread. */
 VOQ_EXPORT void VOQ_Headset_ConfigureBatch(VOQ_Headset h, unsigned int batchSize, double batchLatency);
-/* Calls from the caller's thread while background acquisition runs (from
+/* Calls from the controlling thread while background acquisition runs (from
  * VOQ_Headset_StartBackgroundAcquisition until the worker has ended):
  *
  *   Calls                                         While the worker runs
@@ -753,8 +756,9 @@ VOQ_EXPORT void VOQ_Headset_ConfigureBatch(VOQ_Headset h, unsigned int batchSize
  *   ProcessingStage_Write                         only into a stage that no
  *                                                 callback writes and that is not
  *                                                 "raw" (a buffer has one writer)
- *   Connect, Disconnect, KillDataStream           stop the worker first (they end
- *                                                 its stream)
+ *   Connect, Disconnect                           safe: they stop the worker and
+ *                                                 wait for it first
+ *   KillDataStream                                ends the worker's stream
  */
 /** Starts (or restarts) the background acquisition thread, which then reads
  *  the port and runs the callbacks.
@@ -768,8 +772,8 @@ VOQ_EXPORT void VOQ_Headset_StopBackgroundAcquisition(VOQ_Headset h);
  *  from every output channel.  Fails instead of waiting forever: when the
  *  headset is not connected ("Cannot read from headset: serial-port
  *  connection not yet established.", checked first), when no block has
- *  arrived for VOQ_WAIT_SILENCE_LIMIT seconds, when there are no
- *  output channels, or when the background acquisition ended with an error.
+ *  arrived for VOQ_WAIT_SILENCE_LIMIT seconds, when there are no output
+ *  channels, or when the background acquisition ended with an error.
  *  @return the batch's time stamp in seconds since connection; 0.0 on
  *  error.  Thread: the controlling thread (fails inside a callback). */
 VOQ_EXPORT double VOQ_Headset_WaitForBatch(VOQ_Headset h);
@@ -787,6 +791,67 @@ VOQ_EXPORT void VOQ_Headset_Idle(VOQ_Headset h, double seconds);
  *  stored as the error.  Thread: the controlling thread (fails inside a
  *  callback). */
 VOQ_EXPORT void VOQ_Headset_Receive(VOQ_Headset h, double duration, double idleTime);
+
+/** @} */
+
+/* ------------------------------------------------------------------------ */
+/** @name Sample times on the host's clock
+ *
+ * Every sample is stamped, once, on the thread that reads it, with the time
+ * at which the headset measured it, in seconds of the host's steady
+ * monotonic clock (VOQ_HostClock).  The stamp is estimated from when the
+ * blocks carrying the samples arrive and from the headset's own time
+ * stamps: it follows the headset's clock drift and is free of the link's
+ * jitter (blocks held back and released in bursts).  A constant delay that
+ * every block has (the least delay of the link) is part of every stamp.
+ * After connecting, the stamps settle within seconds; they never move
+ * backwards, each is later than the one before, and consecutive stamps lie
+ * within about 1 % of the true sample period apart.
+ *
+ * The times follow the output channels (VOQ_Headset_GetChannelByIndex):
+ * the sample "most recently read" is the one just before the oldest unread
+ * value of the output channel with the fewest unread values.  So after
+ * reading the same number of values from every output channel, it is the
+ * last of them, and after reading B values from each, their times are the
+ * B times that VOQ_Headset_GetSampleTimes gives.  A flush (of the headset's
+ * buffers or of a channel) leaves nothing unread: the sample most recently
+ * read is then the newest one, and the next value read follows it.  When a
+ * full buffer overflows, the oldest unread values are lost and the times
+ * move on with them.  A new montage, reference or stage starts with empty
+ * buffers, as after a flush.  Stage channels keep step with the times when
+ * their stage writes each of them once per sample (as the cascade is meant
+ * to be used).  Times are kept for as many samples as the longest channel
+ * buffer holds, and one more. */
+/** @{ */
+
+/** Now, in seconds of the host's steady monotonic clock (CLOCK_MONOTONIC,
+ *  the clock std::chrono::steady_clock and lsl_local_clock() count; it does
+ *  not jump when the calendar clock is set): the clock of every sample time.
+ *  @return the seconds; never fails.  Thread: any. */
+VOQ_EXPORT double VOQ_HostClock(void);
+/** The host time (VOQ_HostClock seconds) at which the sample most recently
+ *  read from the output channels with VOQ_Channel_ReadBuffered was measured
+ *  (see above).  Fails when no sample has arrived yet (so always on a
+ *  headset that never connected), when there are no output channels, and
+ *  when every sample that arrived is still unread.
+ *  @return the time; -1.0 on error.  Thread: the controlling thread or a
+ *  callback (it does not wait for the acquisition thread's lock). */
+VOQ_EXPORT double VOQ_Headset_GetSampleTime(VOQ_Headset h);
+/** The host times of the `count` samples up to and including the one that
+ *  VOQ_Headset_GetSampleTime gives, oldest first, written to times[0] on:
+ *  after reading a batch of B values from each output channel,
+ *  GetSampleTimes(h, t, B) gives each sample's time.  A count of 0 writes
+ *  and checks nothing; a NULL `times` with a count above 0 fails with "NULL
+ *  times pointer"; otherwise it fails as VOQ_Headset_GetSampleTime does.
+ *  @return how many times it wrote: fewer than `count` when the samples
+ *  before those are no longer kept (or there were none); 0 on error.
+ *  Thread: the controlling thread or a callback. */
+VOQ_EXPORT unsigned int VOQ_Headset_GetSampleTimes(VOQ_Headset h, double *times, unsigned int count);
+/** Inside a sample or stage callback: the host time at which the sample the
+ *  callback runs for was measured (the callbacks' own `sampleTime` argument
+ *  stays the headset's time stamp).  Fails anywhere else.
+ *  @return the time; -1.0 on error.  Thread: a callback of this headset. */
+VOQ_EXPORT double VOQ_Headset_GetCallbackSampleTime(VOQ_Headset h);
 
 /** @} */
 

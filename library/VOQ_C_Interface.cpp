@@ -507,3 +507,19 @@ void VOQ_Headset_Idle(VOQ_Headset h, double seconds) { FrameVoid([&] { H(h)->Idl
 void VOQ_Headset_Receive(VOQ_Headset h, double duration, double idleTime) {
     FrameVoid([&] { H(h)->Receive(duration, idleTime); });
 }
+
+// ---------------------------------------------------------------------------
+// Sample times
+
+double VOQ_HostClock(void) { return Frame<double>(-1.0, [] { return VOQ::HostClock(); }); }
+double VOQ_Headset_GetSampleTime(VOQ_Headset h) { return Frame<double>(-1.0, [&] { return H(h)->SampleTime(); }); }
+unsigned int VOQ_Headset_GetSampleTimes(VOQ_Headset h, double* times, unsigned int count) {
+    return Frame<unsigned int>(0, [&] {
+        VOQ::Headset* headset = H(h);
+        if (count == 0) return 0u;
+        return headset->SampleTimes(POINTER(times, "times"), count);
+    });
+}
+double VOQ_Headset_GetCallbackSampleTime(VOQ_Headset h) {
+    return Frame<double>(-1.0, [&] { return H(h)->CallbackSampleTime(); });
+}

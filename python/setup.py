@@ -1,5 +1,5 @@
-"""Build hook: ships the VOQ library (with the recorder library and the
-simulator program) inside the package, so that an installed copy finds them
+"""Build hook: ships the VOQ library (with the recorder and LSL libraries and
+the simulator program) inside the package, so that an installed copy finds them
 beside itself.
 
 They are taken from VOQ_LIBRARY / VOQ_SIM when set, else from the newest
@@ -70,13 +70,14 @@ class BuildWithLibrary(build_py):
         # symbolic link to the versioned one).
         shutil.copyfile(str(library.resolve()), str(target / NAMES["library_file_name"]()))
         print("voq: shipping %s" % library.resolve())
-        # The recorder library, built beside it, lets Headset.record work from
-        # an installed copy as well.
-        recorder_name = NAMES["library_file_name"]().replace("libVOQ-", "libVOQRecorder-", 1)
-        recorder = library.parent / recorder_name
-        if recorder.is_file():
-            shutil.copyfile(str(recorder.resolve()), str(target / recorder_name))
-            print("voq: shipping %s" % recorder.resolve())
+        # The recorder and LSL libraries, built beside it, let Headset.record
+        # and Headset.stream_lsl work from an installed copy as well.
+        for stem in ("VOQRecorder", "VOQLSL"):
+            name = NAMES["library_file_name"]().replace("libVOQ-", "lib%s-" % stem, 1)
+            companion = library.parent / name
+            if companion.is_file():
+                shutil.copyfile(str(companion.resolve()), str(target / name))
+                print("voq: shipping %s" % companion.resolve())
         if simulator is not None and simulator.is_file():
             destination = target / NAMES["SIMULATOR_PROGRAM"]
             shutil.copyfile(str(simulator), str(destination))

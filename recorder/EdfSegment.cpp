@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -128,10 +129,21 @@ EdfSegment::~EdfSegment() {
     if (watch_ >= 0) close(watch_);
 }
 
-void EdfSegment::SetStart(std::time_t start) {
+void EdfSegment::SetStart(double start) {
     if (handle_ < 0) return;
+    if (!(start > 0.0 && start < 1e11))
+        throw RecorderError("cannot prepare " + path_ + ": the start time is not a calendar time");
+    // The header's date and time hold whole seconds; the rest goes into the
+    // first time-keeping annotation, and EDFlib adds it to every annotation's
+    // onset.  It adds it in whole annotation units (100 microseconds, the
+    // rest cut off), so the fraction is rounded to a whole unit here:
+    // otherwise an annotation at the first sample would fall before the
+    // file's start and readers would drop it.
+    const int64_t units = std::llround(start * 1e4);
+    const std::time_t whole = static_cast<std::time_t>(units / 10000);
+    const int fraction = static_cast<int>(units % 10000);
     std::tm local;
-    if (localtime_r(&start, &local) == nullptr)
+    if (localtime_r(&whole, &local) == nullptr)
         throw RecorderError("cannot prepare " + path_ + ": the start time is not a calendar time");
     header_.start = start;
     const int year = local.tm_year + 1900;
@@ -141,6 +153,8 @@ void EdfSegment::SetStart(std::time_t start) {
     if (edf_set_startdatetime(handle_, year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                               local.tm_sec) != 0)
         throw RecorderError("cannot prepare " + path_ + ": EDFlib refused the start date and time");
+    if (edf_set_subsecond_starttime(handle_, fraction * 1000) != 0)
+        throw RecorderError("cannot prepare " + path_ + ": EDFlib refused the start time's fraction of a second");
 }
 
 void EdfSegment::WriteRecord(const double* values) {

@@ -46,7 +46,7 @@ struct SegmentHeader {
     std::vector<SignalParameters> signals;
     std::string equipment;
     std::string recordingAdditional;
-    std::time_t start = 0;      // wall-clock time of the first sample (whole seconds used)
+    double start = 0.0;         // calendar time of the first sample, seconds since the epoch
 };
 
 // Makes a file readable after a failed or interrupted write: sets the record
@@ -66,7 +66,7 @@ public:
     EdfSegment& operator=(const EdfSegment&) = delete;
 
     // Allowed until the first record is written.
-    void SetStart(std::time_t start);
+    void SetStart(double start);
     // One data record: samplesPerRecord values of signal 0, then of signal 1,
     // and so on.  Throws WriteError when the file stops growing or is gone.
     void WriteRecord(const double* values);

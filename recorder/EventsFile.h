@@ -12,7 +12,8 @@
 // Columns, one row per annotation of the recording file and in the same
 // order:
 //   onset       seconds from the file's first sample, to 0.1 ms: the very
-//               onset of the file's annotation
+//               onset of the file's annotation as readers give it (the file
+//               stores it plus the start's fraction of a second)
 //   duration    seconds; 0 for an instant
 //   trial_type  the kind: "trigger", "alarm", "data loss", "impedance",
 //               "annotation" (see kEventTypes)

@@ -3,21 +3,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
 
+#include "voq/Text.h"
+
 namespace voqrec {
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // Splits "dir/name.ext" into "dir/name" and ".ext" (no extension: "").
 void SplitExtension(const std::string& path, std::string& stem, std::string& extension) {

@@ -7,8 +7,9 @@
 #include <thread>
 
 #include "EdfSegment.h"
-#include "Words.h"
 #include "voq/Protocol.h"
+#include "voq/Text.h"
+#include "voq/Time.h"
 
 namespace voqrec {
 
@@ -88,6 +89,7 @@ Recorder::Recorder(VOQ_Headset headset, const std::string& path, const Recording
     const size_t n = signals_.size();
     record_.assign(n * static_cast<size_t>(plan_.samplesPerRecord), 0.0);
     batch_.assign(n * batchSize_, 0.0);
+    times_.assign(batchSize_, 0.0);
 }
 
 Recorder::~Recorder() {
@@ -110,7 +112,7 @@ void Recorder::Describe() {
         VOQ_ProcessingStage last = VOQ_Headset_GetProcessingStageByIndex(headset_, stages - 1);
         count = VOQ_ProcessingStage_GetNumberOfChannels(last);
     }
-    const std::vector<std::string> sourceNames = Words(Text(VOQ_Headset_GetSourceNames(headset_, 0x1FF)));
+    const std::vector<std::string> sourceNames = Split(Text(VOQ_Headset_GetSourceNames(headset_, 0x1FF)));
     const int filterMode = VOQ_Headset_GetFilterMode(headset_);
     const std::string model = Text(VOQ_Headset_GetHardwareModel(headset_));
     const unsigned serial = VOQ_Headset_GetSerialNumber(headset_);
@@ -219,7 +221,8 @@ void Recorder::Start(double seconds) {
     targetSamples_ = seconds >= 0.0 ? static_cast<int64_t>(std::llround(seconds * plan_.rate)) : -1;
     started_ = true;
     try {
-        start_ = std::time(nullptr);
+        // Until the first sample says when it was measured.
+        start_ = VOQ_HostClock() + VOQ::CalendarMinusHostClock();
         OpenSegment();
         if (options_.impedanceFirst) MeasureImpedances();
         StartAcquisitionIfStopped();
@@ -338,34 +341,34 @@ bool Recorder::Step() {
         }
         TakeLinkEvents();
         if (firstBatch_) {
-            // The first sample arrived as many sample periods ago as there
-            // are samples waiting.
             VOQ_ClearError();
-            const double waiting = static_cast<double>(VOQ_Headset_GetNumberOfBufferedSamples(headset_));
             overflowBase_ = VOQ_Headset_GetNumberOfOverflowedSamples(headset_);
             CheckLibrary("cannot record");
-            const double now = std::chrono::duration<double>(
-                                   std::chrono::system_clock::now().time_since_epoch())
-                                   .count();
-            start_ = static_cast<std::time_t>(std::floor(now - waiting / plan_.rate));
-            segment_->SetStart(start_);
-            firstBatch_ = false;
         }
         const size_t n = signals_.size();
         VOQ_ClearError();
         for (size_t k = 0; k < n; ++k)
             for (unsigned j = 0; j < batchSize_; ++j) batch_[j * n + k] = VOQ_Channel_ReadBuffered(signals_[k].channel);
+        // When each sample was measured, on the host's monotonic clock.
+        if (VOQ_Headset_GetSampleTimes(headset_, times_.data(), batchSize_) != batchSize_ && !VOQ_Error())
+            throw RecorderError("cannot record: the times of the samples read are no longer kept");
         CheckLibrary("cannot read the samples");
+        if (firstBatch_) {
+            // The file starts when its first sample was measured.
+            start_ = times_[0] + VOQ::CalendarMinusHostClock();
+            segment_->SetStart(start_);
+            firstBatch_ = false;
+        }
 
         uint64_t take = batchSize_;
         if (targetSamples_ >= 0)
             take = std::min<uint64_t>(take, static_cast<uint64_t>(targetSamples_) - stats_.samplesWritten);
         for (uint64_t j = 0; j < take; ++j) {
             if (!gaps_.empty() && gaps_.front().restored && gaps_.front().sample <= stats_.samplesWritten) {
-                ContinueAfterGap(gaps_.front().missing);
+                ContinueAfterGap(gaps_.front().missing, times_[j]);
                 gaps_.pop_front();
             }
-            AppendSample(&batch_[j * n]);
+            AppendSample(&batch_[j * n], times_[j]);
         }
         PollHeadset();
         NoteEvents();
@@ -403,15 +406,15 @@ void Recorder::TakeLinkEvents() {
     }
 }
 
-void Recorder::ContinueAfterGap(uint64_t missing) {
-    missingTotal_ += missing;
+void Recorder::ContinueAfterGap(uint64_t missing, double hostTime) {
     ++stats_.linkLosses;
     stats_.samplesMissing += missing;
     if (stats_.samplesWritten > segmentFirst_) {
         // The open file ends with the loss; the next one starts after the
-        // gap, at its own start time.
+        // gap, at the time of its first sample.
         AddEvent(kLinkLost, 0, stats_.samplesWritten - 1);
         CloseSegment(false);
+        start_ = hostTime + VOQ::CalendarMinusHostClock();
         OpenSegment();
     } else {
         AddEvent(kLinkLost, 0, stats_.samplesWritten);
@@ -458,9 +461,10 @@ void Recorder::AddEvent(int kind, int64_t value, uint64_t sample) {
     events_.push_back(Event{sample, static_cast<int32_t>(kind), value});
 }
 
-void Recorder::AppendSample(const double* values) {
+void Recorder::AppendSample(const double* values, double hostTime) {
     if (segmentSamples_ != 0 && stats_.samplesWritten - segmentFirst_ == segmentSamples_) {
         CloseSegment(false);
+        start_ = hostTime + VOQ::CalendarMinusHostClock();
         OpenSegment();
     }
     const uint64_t index = stats_.samplesWritten;
@@ -504,8 +508,7 @@ void Recorder::OpenSegment() {
     const char* version = VOQ_GetAPIVersion();
     header.recordingAdditional = std::string("VOQ SDK ") + (version ? version : "") +
                                  (reference_.empty() ? "" : ", reference " + reference_);
-    header.start =
-        start_ + static_cast<std::time_t>(std::floor(double(segmentFirst_ + missingTotal_) / plan_.rate));
+    header.start = start_;
     const std::string path = SegmentPath(path_, static_cast<unsigned>(files_.size() + 1));
     segment_.reset(new EdfSegment(path, header));
     files_.push_back(path);

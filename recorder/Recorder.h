@@ -18,7 +18,9 @@
 //     "Trigger" (0 to 255, stored digit for digit, so that readers take it as
 //     a stimulus channel);
 //   - header: equipment (hardware model and serial number), the start date
-//     and time of the first sample;
+//     and time of the first sample's measurement (whole seconds; the
+//     fraction, to 0.1 ms, in the first data record's time-keeping
+//     annotation, which every annotation's onset in the file includes);
 //   - annotations: "TRG <value>" at every sample where the trigger value
 //     changes, "Alarm <name>" for the headset's alarms (those pending before
 //     the recording at its start, as "Alarm <name> (earlier)"), "Overflow: N samples
@@ -52,8 +54,8 @@
 // A lost link: with reconnection on (VOQ_Headset_SetReconnect), the file
 // ends at the last sample before the loss with the annotation "link lost",
 // and the recording goes on in the next numbered file, which starts with
-// "link restored, N samples missing" and whose start time counts the
-// missing samples.  While the link is away Step() returns at once (after a
+// "link restored, N samples missing" and whose start time is that of its
+// first sample.  While the link is away Step() returns at once (after a
 // short pause) instead of waiting for it; a link that does not come back
 // ends the open file with "link lost" and fails the step.
 //
@@ -182,14 +184,15 @@ private:
     void OpenSegment();
     void CloseSegment(bool lastOne);
     void WriteRecord();
-    void AppendSample(const double* values);
+    void AppendSample(const double* values, double hostTime);
     void AddEvent(int kind, int64_t value, uint64_t sample);
     void PollHeadset();
     // Takes the headset's link events: where each gap falls among the
     // samples, and how many it misses.
     void TakeLinkEvents();
-    // Ends the open file with the loss and starts the next one after the gap.
-    void ContinueAfterGap(uint64_t missing);
+    // Ends the open file with the loss and starts the next one after the
+    // gap, with the sample measured at `hostTime`.
+    void ContinueAfterGap(uint64_t missing, double hostTime);
     void MeasureImpedances();
     void StopAcquisition();
     void Fail(bool fileBroken);
@@ -228,7 +231,7 @@ private:
     bool startedAcquisition_ = false;
     bool impedanceDriverOn_ = false;
     uint64_t overflowBase_ = 0;
-    std::time_t start_ = 0;
+    double start_ = 0.0;               // calendar time of the open segment's first sample
 
     std::unique_ptr<EdfSegment> segment_;
     std::vector<std::string> files_;
@@ -237,6 +240,7 @@ private:
     std::vector<std::string> notes_;   // texts of caller annotations
     std::vector<double> record_;       // one data record, signal after signal
     std::vector<double> batch_;        // one batch, sample after sample
+    std::vector<double> times_;        // the host time of each of its samples
     int inRecord_ = 0;                 // samples in record_
     uint64_t segmentFirst_ = 0;        // first sample of the open segment
     int64_t trigger_ = 0;              // current trigger value
@@ -250,7 +254,6 @@ private:
     enum class LinkAway { No, Reconnecting, GaveUp };
     std::deque<Gap> gaps_;
     LinkAway link_ = LinkAway::No;
-    uint64_t missingTotal_ = 0;        // samples missing before the open file
 };
 
 }  // namespace voqrec

@@ -62,10 +62,12 @@ bool ClosedProperly(const EdfHeader& h, const struct stat& info) {
     return h.records >= 0 && static_cast<int64_t>(info.st_size) == h.headerBytes + h.records * h.recordBytes;
 }
 
-// One time-stamped annotation list of EDF+: onset, duration, text, each
-// ended as the format wants.
-std::string Tal(const Annotation& a) {
-    std::string tal = "+" + UnitsText(a.onset);
+// One time-stamped annotation list of EDF+: onset (`start` being the
+// first sample's, both in 100-microsecond units from the header's start
+// time), duration, text, each ended as the format wants.
+std::string Tal(const Annotation& a, int64_t start) {
+    const int64_t onset = start + a.onset;
+    std::string tal = (onset < 0 ? "-" : "+") + UnitsText(onset < 0 ? -onset : onset);
     if (a.duration > 0) tal += "\x15" + UnitsText(a.duration);
     tal += '\x14';
     for (char c : a.text) tal += (c == '\x14' || c == '\x15' || c == '\0') ? ' ' : c;
@@ -75,19 +77,38 @@ std::string Tal(const Annotation& a) {
 }
 
 // The length of the time-keeping list at the start of a record's first
-// annotation signal ("+12.3" and two 0x14), or 0 when it has none.
-size_t TimeKeepingLength(const char* slot, size_t size) {
+// annotation signal ("+12.3" and two 0x14), or 0 when it has none; its onset
+// (seconds from the header's start time) in 100-microsecond units goes to
+// `onset`, rounded.
+size_t TimeKeeping(const char* slot, size_t size, int64_t& onset) {
     if (size == 0 || (slot[0] != '+' && slot[0] != '-')) return 0;
+    int64_t whole = 0, tenthsOfMicroseconds = 0;
+    int decimals = -1;   // -1 before the point
     size_t i = 1;
-    while (i < size && ((slot[i] >= '0' && slot[i] <= '9') || slot[i] == '.')) ++i;
+    for (; i < size && ((slot[i] >= '0' && slot[i] <= '9') || (slot[i] == '.' && decimals < 0)); ++i) {
+        if (slot[i] == '.') {
+            decimals = 0;
+        } else if (decimals < 0) {
+            if (whole < 1000000000000LL) whole = whole * 10 + (slot[i] - '0');
+        } else if (decimals < 7) {
+            tenthsOfMicroseconds = tenthsOfMicroseconds * 10 + (slot[i] - '0');
+            ++decimals;
+        }
+    }
     if (i == 1 || i + 2 > size || slot[i] != '\x14' || slot[i + 1] != '\x14') return 0;
+    for (; decimals < 7; ++decimals) tenthsOfMicroseconds *= 10;
+    onset = whole * 10000 + (tenthsOfMicroseconds + 500) / 1000;
+    if (slot[0] == '-') onset = -onset;
     return i + 2;
 }
 
 // Rewrites the annotation signals of one data record: its time stamp, then
-// as many of `events` from `next` on as fit.
+// as many of `events` from `next` on as fit.  The events' onsets count from
+// the file's first sample, which the first record's time stamp places after
+// the header's start time (by the start's fraction of a second): `start`
+// is set from it.
 void FillAnnotations(const std::string& path, const EdfHeader& h, int64_t index, char* record,
-                     const std::vector<Annotation>& events, size_t& next) {
+                     const std::vector<Annotation>& events, size_t& next, int64_t& start) {
     bool first = true;
     for (const EdfSignalInfo& s : h.signals) {
         if (!s.annotations) continue;
@@ -95,7 +116,9 @@ void FillAnnotations(const std::string& path, const EdfHeader& h, int64_t index,
         const size_t size = static_cast<size_t>(s.bytes);
         size_t used = 0;
         if (first) {
-            used = TimeKeepingLength(slot, size);
+            int64_t onset = 0;
+            used = TimeKeeping(slot, size, onset);
+            if (index == 0) start = onset;
             if (used == 0 || used >= size)
                 throw Failure(path, "data record " + std::to_string(index + 1) +
                                         " has no time stamp in its annotation signal, as a BDF+ or EDF+ file must");
@@ -104,7 +127,7 @@ void FillAnnotations(const std::string& path, const EdfHeader& h, int64_t index,
         }
         std::memset(slot + used, 0, size - used);
         for (; next < events.size(); ++next) {
-            const std::string tal = Tal(events[next]);
+            const std::string tal = Tal(events[next], start);
             if (tal.size() > size - used) break;
             std::memcpy(slot + used, tal.data(), tal.size());
             used += tal.size();
@@ -212,11 +235,12 @@ RepairResult RepairRecording(const std::string& path) {
 
         std::vector<char> record(static_cast<size_t>(h.recordBytes));
         size_t next = 0;
+        int64_t start = 0;
         for (int64_t r = 0; r < kept; ++r) {
             const off_t at = static_cast<off_t>(h.headerBytes + r * h.recordBytes);
             if (ReadUpTo(in.Get(), record.data(), record.size(), at) < record.size())
                 throw Failure(path, std::string("cannot read it: ") + std::strerror(errno));
-            if (result.eventsFile) FillAnnotations(path, h, r, record.data(), events, next);
+            if (result.eventsFile) FillAnnotations(path, h, r, record.data(), events, next, start);
             chunk.append(record.data(), record.size());
             if (chunk.size() >= kWriteChunk || r + 1 == kept) {
                 if (!WriteAll(out.Get(), chunk.data(), chunk.size())) throw writeFailure();

@@ -3,9 +3,9 @@
 #include "VOQRecorder.h"
 
 #include <deque>
-#include <exception>
 #include <string>
 
+#include "CFrame.h"
 #include "Recorder.h"
 #include "Repair.h"
 
@@ -18,21 +18,12 @@ struct VOQRec_RecordingStruct {
 
 namespace {
 
-thread_local std::string gFailure;
-thread_local bool gFailed = false;
+thread_local voqrec::Failure gFailure;
 thread_local std::string gRepairReport;
 
 template <typename R, typename Body>
 R Frame(R errorValue, Body&& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        gFailure = e.what();
-    } catch (...) {
-        gFailure = "unknown failure inside the VOQ recorder";
-    }
-    gFailed = true;
-    return errorValue;
+    return voqrec::Frame(gFailure, "unknown failure inside the VOQ recorder", errorValue, body);
 }
 
 voqrec::Recorder& R(VOQRec_Recording r) {
@@ -47,12 +38,9 @@ std::string PathArgument(const char* path) {
 
 }  // namespace
 
-const char* VOQRec_Error(void) { return gFailed ? gFailure.c_str() : nullptr; }
+const char* VOQRec_Error(void) { return gFailure.Text(); }
 
-void VOQRec_ClearError(void) {
-    gFailed = false;
-    gFailure.clear();
-}
+void VOQRec_ClearError(void) { gFailure.Clear(); }
 
 const char* VOQRec_GetVersion(void) { return VOQ_VERSION_STRING; }
 

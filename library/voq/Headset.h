@@ -16,6 +16,7 @@
 //   Headset_Stages.cpp       the processing-stage cascade, filter stages
 //   Headset_Samples.cpp      data and accelerometer packets, per-sample update
 //   Headset_Buffering.cpp    buffers, batches, waiting, background acquisition
+//   Headset_Times.cpp        sample times on the host's clock
 //   Headset_Info.cpp         firmware, battery and information strings
 //   Headset_Reconnect.cpp    a lost link: reconnection, restored settings,
 //                            link events and the samples missing
@@ -50,6 +51,8 @@
 #include "voq/ProcessingStage.h"
 #include "voq/Protocol.h"
 #include "voq/RingBuffer.h"
+#include "voq/SampleClock.h"
+#include "voq/SampleTimeRing.h"
 #include "voq/SerialPort.h"
 #include "voq/Source.h"
 #include "voq/Text.h"
@@ -113,7 +116,8 @@ public:
     // ----- Connection ------------------------------------------------------
     void Init();
     void Connect(std::string portName, bool initialize);
-    // Stops the stream if the device streams, then closes the port.  A stop
+    // Stops the background worker and waits for it, stops the stream if the
+    // device streams, then closes the port.  A stop
     // that fails leaves the port open (the caller may try again), unless the
     // link itself failed (LinkError): the port is then closed all the same.
     void Disconnect();
@@ -356,6 +360,22 @@ public:
     bool BackgroundAcquisitionAlive() const { return acquisitionThread.Alive(); }
     double UpdateInterval() const { return updateInterval; }
 
+    // ----- Sample times (HostClock seconds) ----------------------------------
+    // The time at which the sample most recently read from the output
+    // channels was measured: the sample just before the oldest unread value
+    // of the output channel with the fewest unread values.  Throws when no
+    // sample has arrived, when there are no output channels, and when every
+    // sample that arrived is still unread.
+    double SampleTime();
+    // The times of up to `count` samples ending with that one, oldest first,
+    // into `times`; returns how many (fewer when older times are no longer
+    // kept: as many as the longest channel buffer holds).  Throws like
+    // SampleTime; nothing for a count of 0.
+    unsigned int SampleTimes(double* times, unsigned int count);
+    // Inside a sample or stage callback, the time of the sample it runs for;
+    // throws anywhere else.
+    double CallbackSampleTime() const;
+
     // ----- Information --------------------------------------------------------
     std::string FirmwareRevision() const;
     std::string BatteryLevel() const;
@@ -427,9 +447,8 @@ private:
     void GiveUp(const std::string& message);
     void StopReconnecting();
     void PostLinkEvent(int kind, uint64_t missing, uint64_t position);
-    // Reading thread, read lock held: a block's timing, and the gap.
-    void NoteBlockTiming(double arrival, const uint8_t* block, size_t length);
-    void CloseGap(double packetTime);
+    // Reading thread, read lock held: the first sample after a gap.
+    void CloseGap(double firstStamp);
 
     // Device description
     Relaxed<int64_t> sensorCount;       // all-ones (as uint32) until known
@@ -451,7 +470,7 @@ private:
     std::string slaveFirmwareRevision;
 
     // Calibration memory
-    std::array<uint8_t, 128> calibrationMemory;
+    std::array<uint8_t, CalibrationLayout::kImageSize> calibrationMemory;
     std::set<int> calibrationPagesReceived;
     int calibrationLayoutVersion;
     SourceID::Code cmfLocation;
@@ -549,8 +568,7 @@ private:
     bool workerFailureReported = false;   // the worker's error was thrown once
     double spinSeconds = 0.0;             // see SpinSeconds()
     void CheckNotReadingThread() const;   // callbacks must not wait or read
-
-    void CheckWaitPossible(uint64_t samplesNeeded) const;
+    void CheckWaitPossible(uint64_t samplesNeeded);
     // AddProcessingStage, with a filter of this text when one is given.
     ProcessingStage* AddStage(const std::string& name, VOQ_ProcessingStageCallback callback, void* paramData,
                               ProcessingStage* input, const std::string* filterText);
@@ -580,16 +598,23 @@ private:
     double reconnectDeadline = 0.0;
     DeviceSettings settingsAtLoss;
     std::atomic<bool> checkingCalibration{false};
-    std::array<uint8_t, 128> calibrationCheck{};
+    std::array<uint8_t, CalibrationLayout::kImageSize> calibrationCheck{};
     std::set<int> calibrationCheckPages;
     uint64_t samplesProcessed = 0;           // since construction
-    double runOffset = 0.0;                  // host time minus device time, lowest seen
-    double runOffsetTime = -1.0;             // when it was last updated; -1: none this run
-    double lastSamplePacketTime = 0.0;
+    double lastSampleStamp = 0.0;            // on the sample clock
     bool haveLastSample = false;
     bool gapOpen = false;                    // restored, no sample yet
-    double gapLastHost = 0.0;                // host time of the last sample before
+    double gapLastHost = 0.0;                // stamp of the last sample before
     uint64_t gapPosition = 0;
+
+    // Sample times (Headset_Times.cpp).  The clock belongs to the reading
+    // thread (under the read lock); the times are read by the caller.
+    SampleClock sampleClock;
+    SampleTimeRing sampleTimes;
+    int dataCounterGap = 0;              // ProcessData to ProcessSample
+    // Grows the times to the longest channel buffer (caller's thread).
+    void FitSampleTimes();
+    double StampSample(const DataPacketStruct& packet);
 
     // Background workers (last members: destroyed first, after they stopped)
     ReconnectThread reconnectThread;

@@ -59,8 +59,8 @@ void Headset::ProcessAlarm(const uint8_t* packet, size_t length, double receptio
     const AlarmPacketStruct alarm = AlarmPacketStruct::Decode(packet);
     const int species = alarm.header.species;
     const int code = species * 256 + alarm.code;
-    const bool wide = (alarm.descriptor & 0x80) != 0;
-    const size_t count = alarm.descriptor & 0x3F;
+    const bool wide = (alarm.descriptor & AlarmPacketStruct::kWideParameters) != 0;
+    const size_t count = alarm.descriptor & AlarmPacketStruct::kCountMask;
     const size_t chunk = count * (wide ? 2 : 1);
     const size_t available = length - AlarmPacketStruct::kWireSize;
     if (available < chunk) {

@@ -10,8 +10,33 @@ namespace {
 
 const double kBlockTimeout = 0.5;   // seconds of silence before a read gives up
 
-bool IsStartCode(const uint8_t* p) { return p[0] == 0x23 && p[1] == 0x32; }
-bool IsTerminator(const uint8_t* p) { return p[0] == 0x0D && p[1] == 0x0A; }
+bool IsStartCode(const uint8_t* p) { return p[0] == AcceptableStartCode[0] && p[1] == AcceptableStartCode[1]; }
+bool IsTerminator(const uint8_t* p) {
+    return p[0] == AcceptableTerminationCode[0] && p[1] == AcceptableTerminationCode[1];
+}
+// The block's own check: its CRC field against the bytes it covers.
+bool ChecksOut(const uint8_t* block, size_t length) {
+    return CRC16(block + BlockLayout::kNumber, BlockLayout::CheckedBytes(length)) ==
+           ReadU16LE(block + BlockLayout::kCRC);
+}
+
+// The time stamp of the last data packet that ProcessData will take among
+// the `available` bytes of packets; false when there is none.  Walks the
+// packets as ReadBlock does.
+bool LastDataTicks(const uint8_t* packets, long available, uint32_t& ticks) {
+    bool found = false;
+    while (available >= 7) {
+        const long length = packets[0];
+        if (length == 0 || length > available) break;
+        if (packets[1] == PacketSpecies::Data && size_t(length) >= DataPacketStruct::kWireSize) {
+            ticks = ReadU32LE(packets + 2);
+            found = true;
+        }
+        packets += length;
+        available -= length;
+    }
+    return found;
+}
 
 }  // namespace
 
@@ -88,6 +113,8 @@ int Headset::ReadBlock() {
 
     size_t got = ReceiveInput(blockBuffer, kBlockHeaderSize, kBlockTimeout);
     if (got == 0) return 0;
+    // When the block began to arrive: the sample clock's evidence.
+    const double arrival = HostClock();
     // On a framing fault everything after the first byte taken goes back to
     // the input, so that resynchronisation can find a block that starts
     // inside it.
@@ -98,7 +125,7 @@ int Headset::ReadBlock() {
     if (got < kBlockHeaderSize) fault(got, "Block header ended prematurely.");
     if (got > kBlockHeaderSize) fault(got, "Block header contained too much data.");
     if (!IsStartCode(blockBuffer)) fault(got, "Block did not start with the expected code.");
-    const size_t length = ReadU16LE(blockBuffer + 2);
+    const size_t length = ReadU16LE(blockBuffer + BlockLayout::kLength);
     if (length > kMaximumBlockSize) fault(got, "Headset wants to send too much data.");
     if (length < kMinimumBlockSize) fault(got, "Headset wants to send too little data.");
 
@@ -106,34 +133,29 @@ int Headset::ReadBlock() {
     size_t body = ReceiveInput(blockBuffer + kBlockHeaderSize, bodyLength, kBlockTimeout);
     if (body < bodyLength) fault(kBlockHeaderSize + body, "Block body ended prematurely");
     if (body > bodyLength) fault(kBlockHeaderSize + body, "Block body contained too much data");
-    if (!IsTerminator(blockBuffer + length - 2)) fault(length, "Block did not terminate with the expected code.");
-    if (CRC16(blockBuffer + 14, length - 16) != ReadU16LE(blockBuffer + 12))
-        fault(length, "Block failed consistency check.");
+    if (!IsTerminator(blockBuffer + length - BlockLayout::kTerminatorSize))
+        fault(length, "Block did not terminate with the expected code.");
+    if (!ChecksOut(blockBuffer, length)) fault(length, "Block failed consistency check.");
 
-    const double arrival = PrecisionTime();
-    lastBlockTime = arrival;
-    NoteBlockTiming(arrival, blockBuffer, length);
-    const int number = ReadU16LE(blockBuffer + 14);
+    lastBlockTime = PrecisionTime();
+    const int number = ReadU16LE(blockBuffer + BlockLayout::kNumber);
     if (expectedBlockNumber >= 0 && expectedBlockNumber != number && WillShow(3)) {
         Message(3, "Block " + std::to_string(number) + " arrived out of order (expected " +
                        std::to_string(expectedBlockNumber) + ").");
     }
     expectedBlockNumber = (number + 1) % 65536;
 
-    RealTimeClockStruct clock;
-    clock.month = blockBuffer[16];
-    clock.day = blockBuffer[17];
-    clock.year = blockBuffer[18];
-    clock.hour = blockBuffer[19];
-    clock.minute = blockBuffer[20];
-    clock.second = blockBuffer[21];
+    const RealTimeClockStruct clock = RealTimeClockStruct::Decode(blockBuffer + BlockLayout::kClock);
     headsetClock.Set(&clock);
 
-    if (WillShow(6)) Message(6, PythonString(blockBuffer, length - 2, true));
+    if (WillShow(6)) Message(6, PythonString(blockBuffer, length - BlockLayout::kTerminatorSize, true));
 
-    const double receptionTime = ReadU32LE(blockBuffer + 4) / kTicksPerSecond;
-    long remaining = long(length) - 24;
-    size_t cursor = 22;
+    const double receptionTime = ReadU32LE(blockBuffer + BlockLayout::kTimeStamp) / kTicksPerSecond;
+    long remaining = BlockLayout::PacketBytes(length);
+    size_t cursor = BlockLayout::kPackets;
+    uint32_t lastTicks = 0;
+    if (LastDataTicks(blockBuffer + cursor, remaining, lastTicks))
+        sampleClock.BeginBlock(arrival, lastTicks, ReadU32LE(blockBuffer + BlockLayout::kTimeStamp));
     int count = 0;
     while (remaining >= 7) {
         int n = DecodePacket(blockBuffer + cursor, size_t(remaining), receptionTime);
@@ -205,22 +227,24 @@ bool Headset::Resynchronize() {
     bool quiet = false;
     for (;;) {
         if (!FillPendingInput(1, quiet)) break;
-        if (pendingInput[0] != 0x23) {
+        if (pendingInput[0] != uint8_t(AcceptableStartCode[0])) {
             pendingInput.pop_front();
             continue;
         }
-        if (!FillPendingInput(4, quiet) || pendingInput[1] != 0x32) {
+        if (!FillPendingInput(BlockLayout::kLength + 2, quiet) ||
+            pendingInput[1] != uint8_t(AcceptableStartCode[1])) {
             pendingInput.pop_front();
             continue;
         }
-        const size_t length = size_t(pendingInput[2]) | (size_t(pendingInput[3]) << 8);
+        const size_t length =
+            size_t(pendingInput[BlockLayout::kLength]) | (size_t(pendingInput[BlockLayout::kLength + 1]) << 8);
         if (length < kMinimumBlockSize || length > kMaximumBlockSize || !FillPendingInput(length, quiet)) {
             pendingInput.pop_front();
             continue;
         }
         uint8_t candidate[kMaximumBlockSize];
         std::copy(pendingInput.begin(), pendingInput.begin() + long(length), candidate);
-        if (IsTerminator(candidate + length - 2) && CRC16(candidate + 14, length - 16) == ReadU16LE(candidate + 12)) {
+        if (IsTerminator(candidate + length - BlockLayout::kTerminatorSize) && ChecksOut(candidate, length)) {
             resynchronizationNeeded = false;
             return true;
         }
@@ -251,8 +275,7 @@ size_t Headset::FlushData(double seconds) {
 }
 
 int Headset::KillDataStream(bool wait) {
-    const uint8_t stop[2] = {1, 0};
-    Command command(CommandDestination::Master, CommandFamily::DataAcquisitionMode, stop, sizeof stop);
+    Command command = StopStreamCommand();
     bool sent = Send(command, wait ? kReplyTimeout : 0.0, kAttempts);
     {
         ReadLockGuard guard(*this);

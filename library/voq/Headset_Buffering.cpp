@@ -69,6 +69,7 @@ void Headset::ReallocateBuffers(double bufferSeconds, double impedanceSeconds) {
         if (channel) channel->buffer.Allocate(channelLength);
     bufferDuration = bufferSeconds;
     impedanceWindow = impedanceSeconds;
+    FitSampleTimes();
 }
 
 void Headset::FlushBuffers() {
@@ -144,8 +145,9 @@ void Headset::ResetPace() { RebaseBufferingController(samplingRate, true); }
 // read there would wait for itself.
 void Headset::CheckNotReadingThread() const { RefuseInsideCallback("wait for samples or read blocks"); }
 
-void Headset::CheckWaitPossible(uint64_t samplesNeeded) const {
+void Headset::CheckWaitPossible(uint64_t samplesNeeded) {
     CheckNotReadingThread();
+    FitSampleTimes();   // channels a stage added itself
     const std::vector<Channel*>& channels = OutputChannels();
     if (channels.empty())
         throw Error("cannot wait for samples: the headset has no output channels (choose a montage first)");

@@ -7,15 +7,15 @@
 
 namespace VOQ {
 
+using namespace CalibrationLayout;
+
 namespace {
 
-const int kSlots = 24;
 const SourceID::Code kDefaultCMFLocation = SourceID::Pz;
 const double kSlotGainBase = 0.301;
 const double kCommonModeGainBase = 74.0;
 const double kGainCorrectionUnit = 1.0 / 32768.0;
 const int kFirstLayoutWithCMFLocation = 2;
-const size_t kImageSize = 128;
 
 struct FixedSource {
     SourceID::Code code;   // NR stands for the factory reference's own code
@@ -46,9 +46,9 @@ void Headset::InterpretCalibrationMemory(const uint8_t* bytes) {
     ForgetSources();
 
     const uint8_t* image = calibrationMemory.data();
-    calibrationLayoutVersion = static_cast<signed char>(image[127]);
+    calibrationLayoutVersion = static_cast<signed char>(image[kLayoutVersion]);
     cmfLocation = kDefaultCMFLocation;
-    if (calibrationLayoutVersion >= kFirstLayoutWithCMFLocation) cmfLocation = SourceID::Code(image[126]);
+    if (calibrationLayoutVersion >= kFirstLayoutWithCMFLocation) cmfLocation = SourceID::Code(image[kCMFLocation]);
 
     StringCounter votes;
     votes.Count("10-10") = 0;
@@ -71,7 +71,7 @@ void Headset::InterpretCalibrationMemory(const uint8_t* bytes) {
         if (c == SourceID::X1 && k == 0 && occupied == 7 && calibrationLayoutVersion < kFirstLayoutWithCMFLocation)
             c = SourceID::A1A2;
         const SourceID::Code code = ResolveRedundantSourceIDs(SourceID::Code(c), votes);
-        const int16_t correction = ReadS16LE(image + 24 + 4 * k);
+        const int16_t correction = ReadS16LE(image + kGainCorrections + kGainCorrectionStride * size_t(k));
         const double gain = (commonMode ? kCommonModeGainBase : kSlotGainBase) * (1.0 + correction * kGainCorrectionUnit);
         sources.push_back(new Source(code, SourceIDName(code), window, gain, 0.0));
     }
@@ -111,12 +111,13 @@ void Headset::FlashNewCMFLocation(SourceID::Code code, signed char layoutVersion
                 throw Error("cannot set code " + std::to_string(int(code)) + " (\"" + SourceIDName(code) +
                             "\") as the common mode position");
         }
-        calibrationMemory[127] = static_cast<uint8_t>(layoutVersion);
-        calibrationMemory[126] = static_cast<uint8_t>(code);
+        calibrationMemory[kLayoutVersion] = static_cast<uint8_t>(layoutVersion);
+        calibrationMemory[kCMFLocation] = static_cast<uint8_t>(code);
     }
-    uint8_t page[16];
-    std::memcpy(page, calibrationMemory.data() + 112, sizeof page);
-    WriteCalibrationMemoryPage(7, page);
+    // Both bytes are on the last page.
+    uint8_t page[kPageSize];
+    std::memcpy(page, calibrationMemory.data() + kPageSize * (kPages - 1), sizeof page);
+    WriteCalibrationMemoryPage(kPages - 1, page);
 
     ReadLockGuard guard(*this);
     InterpretCalibrationMemory(nullptr);
@@ -218,24 +219,24 @@ void Headset::ReadCalibrationMemoryFromFile(const std::string& fileName, const s
 }
 
 void Headset::WriteCalibrationMemory(unsigned int firstPage) {
-    for (unsigned int page = firstPage; page < 8; ++page) {
-        uint8_t data[16];
+    for (unsigned int page = firstPage; page < unsigned(kPages); ++page) {
+        uint8_t data[kPageSize];
         {
             ReadLockGuard guard(*this);
-            std::memcpy(data, calibrationMemory.data() + 16 * page, sizeof data);
+            std::memcpy(data, calibrationMemory.data() + kPageSize * page, sizeof data);
         }
         WriteCalibrationMemoryPage(page, data);
     }
 }
 
 bool Headset::WriteCalibrationMemoryPage(unsigned int page, const uint8_t* data) {
-    if (page >= 8)
+    if (page >= unsigned(kPages))
         throw Error("cannot write to page number " + std::to_string(page) + ": must be in range 0 to " +
-                    std::to_string(8));
-    uint8_t payload[18];
-    payload[0] = static_cast<uint8_t>(0xA0 + page);
-    payload[1] = 0x3C;
-    std::memcpy(payload + 2, data, 16);
+                    std::to_string(kPages));
+    uint8_t payload[kPageData + kPageSize];
+    payload[0] = static_cast<uint8_t>(kWritePage + int(page));
+    payload[1] = kWriteEnable;
+    std::memcpy(payload + kPageData, data, kPageSize);
     Command command(CommandDestination::Master, CommandFamily::CalibrationMemory, payload, sizeof payload);
     return Send(command, kReplyTimeout, kAttempts);
 }

@@ -6,13 +6,11 @@ namespace VOQ {
 
 namespace {
 
-// One command with an optional u16 payload, sent with the given time-out and
+// One command with a u16 payload (or none), sent with the given time-out and
 // the standard number of attempts.
-int SendWord(Headset& headset, CommandDestination::Code destination, CommandFamily::Code family, int value,
+int SendWord(Headset& headset, CommandDestination::Code destination, CommandFamily::Code family, uint16_t value,
              double timeout) {
-    uint8_t payload[2];
-    WriteU16LE(payload, uint16_t(value));
-    Command command(destination, family, payload, sizeof payload);
+    Command command = WordCommand(destination, family, value);
     return headset.Send(command, timeout, kAttempts) ? 1 : 0;
 }
 
@@ -173,11 +171,7 @@ int Headset::SetClock() {
     const uint8_t payload[6] = {uint8_t(local.tm_mon + 1), uint8_t(local.tm_mday), uint8_t(local.tm_year - 100),
                                 uint8_t(local.tm_hour),    uint8_t(local.tm_min),  uint8_t(local.tm_sec)};
     Command command(CommandDestination::Master, CommandFamily::RealTimeClock, payload, sizeof payload);
-    const int result = Send(command, kReplyTimeout, kAttempts) ? 1 : 0;
-    // The device's time stamps start again from the new setting.
-    ReadLockGuard guard(*this);
-    runOffsetTime = -1.0;
-    return result;
+    return Send(command, kReplyTimeout, kAttempts) ? 1 : 0;
 }
 
 int Headset::ReadClock() {
@@ -185,6 +179,7 @@ int Headset::ReadClock() {
 }
 
 int Headset::StartBatteryMonitor() {
+    // 1 starts the monitor (0 would stop it); no reply is awaited.
     return SendWord(*this, CommandDestination::Master, CommandFamily::BatteryMonitor, 1, 0.0);
 }
 
@@ -196,43 +191,53 @@ int Headset::QuerySensorInfo() {
 }
 
 int Headset::QueryImpedanceDriverMode() {
-    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode, 0, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode,
+                    ModeRequest::Query, kReplyTimeout);
 }
 
 int Headset::StartImpedanceDriver() {
-    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode, 2, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode,
+                    ModeRequest::Start, kReplyTimeout);
 }
 
 int Headset::StopImpedanceDriver() {
-    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode, 1, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Slave, CommandFamily::ImpedanceDriverMode,
+                    ModeRequest::Stop, kReplyTimeout);
 }
 
 int Headset::QueryAnalogResetMode() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 0, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode,
+                    ModeRequest::Query, kReplyTimeout);
 }
 
 int Headset::StartAnalogReset(bool wait) {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 2, wait ? kReplyTimeout : 0.0);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode,
+                    ModeRequest::Start, wait ? kReplyTimeout : 0.0);
 }
 
 int Headset::LockAnalogReset() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 3, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode,
+                    ModeRequest::Lock, kReplyTimeout);
 }
 
 int Headset::ReleaseAnalogReset() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode, 1, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::AnalogResetMode,
+                    ModeRequest::Stop, kReplyTimeout);
 }
 
 int Headset::QueryDataAcquisitionMode() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode, 0, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode,
+                    ModeRequest::Query, kReplyTimeout);
 }
 
 int Headset::StartDataAcquisition() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode, 2, kReplyTimeout);
+    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode,
+                    ModeRequest::Start, kReplyTimeout);
 }
 
 int Headset::StopDataAcquisition() {
-    return SendWord(*this, CommandDestination::Master, CommandFamily::DataAcquisitionMode, 1, kReplyTimeout);
+    Command command = StopStreamCommand();
+    return Send(command, kReplyTimeout, kAttempts) ? 1 : 0;
 }
 
 int Headset::QueryAcquisitionSettings() {

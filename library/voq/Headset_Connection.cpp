@@ -62,6 +62,7 @@ Headset::Headset(const std::string& portName)
       reconnectThread(this),
       acquisitionThread(this) {
     port.Init();
+    sampleTimes.Reserve(1024);
     try {
         Init();
         if (portName != "deferred") Connect(portName, true);
@@ -171,6 +172,8 @@ void Headset::Init() {
 
 void Headset::Connect(std::string portName, bool initialize) {
     RefuseInsideCallback("connect");
+    // A worker must not read a port that changes under it.
+    acquisitionThread.StopAndWait();
     StopReconnecting();
     {
         // The port changes only under the read lock, so that no block read
@@ -190,6 +193,9 @@ void Headset::Connect(std::string portName, bool initialize) {
     {
         ReadLockGuard guard(*this);
         port.Open(portName);
+        // A new connection (perhaps another headset): its clock is learnt
+        // afresh; the stamps still never go back.
+        sampleClock.Reset();
     }
     if (WillShow(2)) Message(2, "Connected to " + portName);
     if (initialize) {
@@ -205,13 +211,15 @@ void Headset::Disconnect() {
     // (the device refused, or did not answer on a live line), unless the link
     // itself failed: a device that has gone away must not keep its port.
     RefuseInsideCallback("disconnect");
+    // The worker ends first (stopping the stream it started): it must not
+    // use a port that closes under it.
+    acquisitionThread.StopAndWait();
     StopReconnecting();
     if (!port.FakeData()) {
         if (!port.IsOpen()) return;
         if (dataAcquisitionMode != 0) {
             try {
-                const uint8_t stop[2] = {1, 0};
-                Command command(CommandDestination::Master, CommandFamily::DataAcquisitionMode, stop, sizeof stop);
+                Command command = StopStreamCommand();
                 Send(command, kReplyTimeout, kAttempts);
                 for (int wait = 0; wait < 5 && dataAcquisitionMode == 1; ++wait) {
                     double end = PrecisionTime() + 0.1;

@@ -161,6 +161,7 @@ void Headset::AddChannelToMontage(const std::string& specification, bool autoSwa
     RefuseChangeInsideCallback(kChangeMontage);
     ReadLockGuard guard(*this);
     AddChannelToMontage(ConstructChannel(specification, autoSwap));
+    FitSampleTimes();
 }
 
 void Headset::AddChannelToMontage(Channel* channel) {
@@ -185,6 +186,7 @@ void Headset::AddChannelToMontage(Source* source) {
     RefuseChangeInsideCallback(kChangeMontage);
     ReadLockGuard guard(*this);
     AddChannelToMontage(new Channel(*source, std::max<uint64_t>(SamplesFor(bufferDuration), 1)));
+    FitSampleTimes();
 }
 
 void Headset::ForgetMontage() {

@@ -28,9 +28,6 @@ namespace {
 const double kFirstPause = 0.05;
 const double kLongestPause = 0.5;
 const double kPauseGrowth = 1.5;
-// The host-minus-device time offset may grow this much per second (the two
-// clocks drift apart) before a block sets it again.
-const double kOffsetCreep = 2e-4;
 
 std::string SecondsText(double seconds) {
     char text[32];
@@ -94,7 +91,7 @@ bool Headset::LinkLost(const std::string& why) {
     const bool newGap = !gapOpen;
     if (newGap) {
         gapPosition = samplesProcessed;
-        gapLastHost = haveLastSample ? lastSamplePacketTime + runOffset : now;
+        gapLastHost = haveLastSample ? lastSampleStamp : HostClock();
     }
     ClosePort();
     if (newGap) PostLinkEvent(VOQ_LINK_LOST, 0, gapPosition);
@@ -181,11 +178,11 @@ void Headset::RestoreSession(const DeviceSettings& settings) {
 
     const bool acquiring = settings.dataAcquisitionMode == 1;
     {
-        // The device's time stamps start again from its clock setting: a new
-        // run for the time offset and the accelerometer's sample times.
+        // The device's time stamps and packet counter start again from the
+        // start-up: the sample clock learns the new stream afresh (its stamps
+        // still never go back), and so do the accelerometer's sample times.
         ReadLockGuard guard(*this);
-        runOffsetTime = -1.0;
-        haveLastSample = false;
+        sampleClock.Reset();
         for (int k = 0; k < 4; ++k) {
             currentAccelerometerSample[k] = 0.0;
             nextAccelerometerSample[k] = 0.0;
@@ -267,40 +264,12 @@ bool Headset::TakeLinkEvent(LinkEvent& event, uint64_t& before) {
 }
 
 // ---------------------------------------------------------------------------
-// Time of samples on the host, for the gap
+// The gap, on the sample clock
 
-void Headset::NoteBlockTiming(double arrival, const uint8_t* block, size_t length) {
-    // The time stamp of the block's last data packet: that sample was
-    // measured just before the block was sent, so arrival minus its device
-    // time is the host-minus-device offset plus the block's latency.  The
-    // lowest such value (allowed to creep with the clocks' drift) is the
-    // offset.
-    bool found = false;
-    uint32_t ticks = 0;
-    size_t cursor = 22;
-    while (cursor + 7 <= length - 2) {
-        const size_t packetLength = block[cursor];
-        if (packetLength < 7 || cursor + packetLength > length - 2) break;
-        if (block[cursor + 1] == PacketSpecies::Data) {
-            ticks = ReadU32LE(block + cursor + 2);
-            found = true;
-        }
-        cursor += packetLength;
-    }
-    if (!found) return;
-    const double offset = arrival - ticks / kTicksPerSecond;
-    if (runOffsetTime < 0.0)
-        runOffset = offset;
-    else
-        runOffset = std::min(offset, runOffset + (arrival - runOffsetTime) * kOffsetCreep);
-    runOffsetTime = arrival;
-}
-
-void Headset::CloseGap(double packetTime) {
+void Headset::CloseGap(double firstStamp) {
     gapOpen = false;
     const double rate = samplingRate;
-    const double firstHost = packetTime + runOffset;
-    const double gap = (firstHost - gapLastHost) * rate - 1.0;
+    const double gap = (firstStamp - gapLastHost) * rate - 1.0;
     const uint64_t missing = gap > 0.0 && std::isfinite(gap) ? uint64_t(std::llround(gap)) : 0;
     PostLinkEvent(VOQ_LINK_RESTORED, missing, gapPosition);
     if (WillShow(1)) {

@@ -36,17 +36,6 @@ const PayloadSize* FindPayloadSize(int family) {
     return nullptr;
 }
 
-RealTimeClockStruct ClockRecord(const uint8_t* p) {
-    RealTimeClockStruct record;
-    record.month = p[0];
-    record.day = p[1];
-    record.year = p[2];
-    record.hour = p[3];
-    record.minute = p[4];
-    record.second = p[5];
-    return record;
-}
-
 }  // namespace
 
 void Headset::ProcessResponse(const uint8_t* packet, size_t length, double receptionTime, double packetTime) {
@@ -70,20 +59,22 @@ void Headset::ProcessResponse(const uint8_t* packet, size_t length, double recep
     }
 
     // Refusals settle the command and record nothing.
-    if (code == 0x80) {
+    if (code == ResponseCode::WrongMode) {
         if (WillShow(3)) Message(3, "command " + id + " rejected: headset is in wrong mode");
         ForgetPending(identifier, false, true);
         return;
     }
-    if (code >= 0xE0 && code <= 0xE7) {
+    if (code >= ResponseCode::FirstReserved && code <= ResponseCode::LastReserved) {
         if (WillShow(3))
             Message(3, "command " + id + " rejected: headset responded with reserved code 0x" + HexString(code, 2, true));
         ForgetPending(identifier, false, true);
         return;
     }
-    if (code >= 0xF0) {
-        if (WillShow(3))
-            Message(3, "command " + id + " rejected: parameter[" + std::to_string(code - 0xF0) + "] is bad");
+    if (code >= ResponseCode::FirstBadParameter) {
+        if (WillShow(3)) {
+            Message(3, "command " + id + " rejected: parameter[" +
+                           std::to_string(code - ResponseCode::FirstBadParameter) + "] is bad");
+        }
         ForgetPending(identifier, true, true);
         return;
     }
@@ -139,6 +130,8 @@ void Headset::ProcessResponse(const uint8_t* packet, size_t length, double recep
             break;
         }
         case CommandFamily::LED:
+            // The message's spelling is the established text that logs and
+            // callers match: keep it as it is.
             if (WillShow(3)) Message(3, "Reponse to LED command: " + PythonString(payload, n, true));
             break;
         case CommandFamily::DataAcquisitionMode: {
@@ -172,17 +165,18 @@ void Headset::ProcessResponse(const uint8_t* packet, size_t length, double recep
             serialNumber = ReadU32LE(payload);
             break;
         case CommandFamily::CalibrationMemory: {
+            using namespace CalibrationLayout;
             const int page = payload[0];
-            if (page < 8) {
-                TakeCalibrationPage(page, payload + 2);
+            if (page < kPages) {
+                TakeCalibrationPage(page, payload + kPageData);
             } else if (WillShow(1)) {
                 Message(1, "Headset returned an unexpected calibration memory page number " + std::to_string(page));
             }
             break;
         }
         case CommandFamily::RealTimeClock: {
-            const RealTimeClockStruct queried = ClockRecord(payload);
-            const RealTimeClockStruct set = ClockRecord(payload + 7);
+            const RealTimeClockStruct queried = RealTimeClockStruct::Decode(payload + ClockAnswerLayout::kCurrent);
+            const RealTimeClockStruct set = RealTimeClockStruct::Decode(payload + ClockAnswerLayout::kLastSet);
             std::lock_guard<std::mutex> lock(stateLock);
             onboardClockQueried.Set(&queried);
             onboardClockSet.Set(&set);

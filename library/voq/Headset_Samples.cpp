@@ -14,13 +14,25 @@ namespace VOQ {
 namespace {
 
 const double kTwoPi = 6.283185307179586;
-const size_t kExtendedSubtypeOffset = 6;
 
 // "data packet  12 arrived timestamped   1.234567", into `text`.
 const char* ArrivalText(char (&text)[96], int sequence, double packetTime) {
     std::snprintf(text, sizeof text, "data packet %3d arrived timestamped %10.6f", sequence, packetTime);
     return text;
 }
+
+// One sample's time in the ring while the sample is processed, its
+// callbacks included (also when one of them throws).
+class SampleInProgress {
+public:
+    SampleInProgress(SampleTimeRing& ring, double time) : times(ring) { times.BeginSample(time); }
+    ~SampleInProgress() { times.EndSample(); }
+    SampleInProgress(const SampleInProgress&) = delete;
+    SampleInProgress& operator=(const SampleInProgress&) = delete;
+
+private:
+    SampleTimeRing& times;
+};
 
 }  // namespace
 
@@ -34,6 +46,8 @@ void Headset::ProcessData(const uint8_t* packet, size_t length, double reception
     DataPacketStruct data;
     DataPacketStruct::Decode(packet, data);
     const int sequence = data.sequenceNumber;
+    // Samples since the previous one by the counter (0: unknown).
+    dataCounterGap = expectedDataPacketCounter == -1 ? 0 : (sequence - expectedDataPacketCounter + 256) % 256 + 1;
     if (expectedDataPacketCounter == -1) expectedDataPacketCounter = sequence;
     char text[96];
     if (sequence == expectedDataPacketCounter) {
@@ -48,11 +62,11 @@ void Headset::ProcessData(const uint8_t* packet, size_t length, double reception
 
 void Headset::ProcessExtendedData(const uint8_t* packet, size_t length, double receptionTime, double packetTime) {
     (void)receptionTime;
-    if (length <= kExtendedSubtypeOffset) {
+    if (length <= ExtendedDataHeaderStruct::kSubtypeOffset) {
         if (WillShow(2)) Message(2, "malformed extended data packet");
         return;
     }
-    const int subtype = packet[kExtendedSubtypeOffset];
+    const int subtype = packet[ExtendedDataHeaderStruct::kSubtypeOffset];
     if (subtype != ExtendedDataSubtype::AccelerometerData) {
         if (WillShow(3))
             Message(3, "Ignoring class-4 extended data packet of subtype 0x" + HexString(subtype, 2, true) + " (" +
@@ -66,11 +80,15 @@ void Headset::ProcessExtendedData(const uint8_t* packet, size_t length, double r
     }
     if (length > expected && WillShow(3)) Message(3, "extraneous bytes in accelerometer data packet");
 
-    HandleAccelerometerSample(packetTime, ReadS16LE(packet + 8), ReadS16LE(packet + 10), ReadS16LE(packet + 12));
-    HandleAccelerometerSample(packetTime + ReadS16LE(packet + 14) / kTicksPerSecond, ReadS16LE(packet + 16),
-                              ReadS16LE(packet + 18), ReadS16LE(packet + 20));
-    HandleAccelerometerSample(packetTime + ReadS16LE(packet + 22) / kTicksPerSecond, ReadS16LE(packet + 24),
-                              ReadS16LE(packet + 26), ReadS16LE(packet + 28));
+    // x, y and z of one sample, `offset` seconds after the packet's stamp.
+    auto sample = [&](double offset, size_t values) {
+        HandleAccelerometerSample(packetTime + offset, ReadS16LE(packet + values), ReadS16LE(packet + values + 2),
+                                  ReadS16LE(packet + values + 4));
+    };
+    using namespace AccelerometerLayout;
+    sample(0.0, kFirstValues);
+    sample(ReadS16LE(packet + kSecondOffset) / kTicksPerSecond, kSecondValues);
+    sample(ReadS16LE(packet + kThirdOffset) / kTicksPerSecond, kThirdValues);
 }
 
 void Headset::HandleAccelerometerSample(double time, double x, double y, double z) {
@@ -89,7 +107,9 @@ void Headset::HandleAccelerometerSample(double time, double x, double y, double 
 
 void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime, double packetTime) {
     (void)receptionTime;
-    if (gapOpen) CloseGap(packetTime);
+    const double stamp = StampSample(packet);
+    if (gapOpen) CloseGap(stamp);
+    const SampleInProgress sample(sampleTimes, stamp);
 
     // Reference waves of the impedance driver's two frequencies.
     double c110 = 0.0, s110 = 0.0, c130 = 0.0, s130 = 0.0;
@@ -206,7 +226,7 @@ void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime
     }
     VOQ_SampleCallback callback = sampleCallback.load();
     if (callback) callback(handle, packetTime, sampleCallbackUserData.load());
-    lastSamplePacketTime = packetTime;
+    lastSampleStamp = stamp;
     haveLastSample = true;
     ++samplesProcessed;
 }

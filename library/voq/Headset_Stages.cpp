@@ -62,7 +62,9 @@ ProcessingStage* Headset::AddStage(const std::string& name, VOQ_ProcessingStageC
         stage->filter.reset(new Filter(*filterText, samplingRate, eeg));
     }
     cascade.push_back(stage.get());
-    return stage.release();
+    ProcessingStage* added = stage.release();
+    FitSampleTimes();
+    return added;
 }
 
 std::string Headset::PrefilteringText() const {
@@ -116,6 +118,7 @@ void Headset::ReallocateStageBuffers(ProcessingStage* stage, double seconds) {
     const uint64_t capacity = std::max<uint64_t>(SamplesFor(seconds), 1);
     for (Channel* channel : stage->channels)
         if (channel) channel->buffer.Allocate(capacity);
+    FitSampleTimes();
 }
 
 void Headset::ClearStageChannels(ProcessingStage* stage) {

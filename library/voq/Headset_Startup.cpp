@@ -81,7 +81,7 @@ void Headset::InitializeDevice(bool reconnecting, uint32_t expectedSerial) {
         } scope{checkingCalibration};
         QuerySensorInfo();
         ReadLockGuard guard(*this);
-        if (calibrationCheckPages.size() < 8 || calibrationCheck != calibrationMemory)
+        if (calibrationCheckPages.size() < size_t(CalibrationLayout::kPages) || calibrationCheck != calibrationMemory)
             throw DifferentHeadsetError("the calibration memory of the headset on " + Port() +
                                         " is not the one read before the link was lost");
     } else {
@@ -96,14 +96,15 @@ void Headset::InitializeDevice(bool reconnecting, uint32_t expectedSerial) {
 }
 
 void Headset::TakeCalibrationPage(int page, const uint8_t* bytes) {
+    const size_t offset = CalibrationLayout::kPageSize * size_t(page);
     if (checkingCalibration) {
-        std::memcpy(calibrationCheck.data() + 16 * page, bytes, 16);
+        std::memcpy(calibrationCheck.data() + offset, bytes, CalibrationLayout::kPageSize);
         calibrationCheckPages.insert(page);
         return;
     }
-    std::memcpy(calibrationMemory.data() + 16 * page, bytes, 16);
+    std::memcpy(calibrationMemory.data() + offset, bytes, CalibrationLayout::kPageSize);
     calibrationPagesReceived.insert(page);
-    if (calibrationPagesReceived.size() >= 8) InterpretCalibrationMemory(nullptr);
+    if (calibrationPagesReceived.size() >= size_t(CalibrationLayout::kPages)) InterpretCalibrationMemory(nullptr);
 }
 
 }  // namespace VOQ

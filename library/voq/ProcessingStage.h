@@ -14,8 +14,8 @@
 namespace VOQ {
 
 class Channel;
-class Headset;
 class Filter;
+class Headset;
 
 class ProcessingStage {
 public:
@@ -44,11 +44,11 @@ public:
     void* paramData;
     bool borrowed;
     ProcessingStage* input;
+    std::unique_ptr<Filter> filter;   // set for a filter stage, which has no callback
     // The headset whose cascade holds this stage (not owned); null for a
     // stage made outside a headset.  The C interface changes a stage's
     // channels through it, under its read lock.
     Headset* owner = nullptr;
-    std::unique_ptr<Filter> filter;   // set for a filter stage, which has no callback
 };
 
 }  // namespace VOQ

@@ -188,6 +188,16 @@ const uint8_t* Command::Sign(int identifier) {
     return packet;
 }
 
+Command WordCommand(CommandDestination::Code destination, CommandFamily::Code family, uint16_t value) {
+    uint8_t payload[2];
+    WriteU16LE(payload, value);
+    return Command(destination, family, payload, sizeof payload);
+}
+
+Command StopStreamCommand() {
+    return WordCommand(CommandDestination::Master, CommandFamily::DataAcquisitionMode, ModeRequest::Stop);
+}
+
 std::string Command::Description() const {
     std::string text = "command " + std::to_string(Identifier()) + ": " + CommandDestinationName(Destination()) +
                        "." + CommandFamilyName(Family()) + "(";

@@ -99,6 +99,23 @@ enum Code : int {
 };
 }
 
+// The one 16-bit sub-command of the mode families (data acquisition,
+// impedance driver, analog reset; Stop releases the analog reset).
+namespace ModeRequest {
+enum Code : uint16_t { Query = 0, Stop = 1, Start = 2, Lock = 3 };
+}
+
+// Codes a response may carry instead of the family it answers: the command
+// as a whole refused, or one of its parameters.
+namespace ResponseCode {
+enum Code : int {
+    WrongMode = 0x80,          // refused: the headset is in the wrong mode
+    FirstReserved = 0xE0,      // 0xE0 to 0xE7: refused with a reserved code
+    LastReserved = 0xE7,
+    FirstBadParameter = 0xF0,  // 0xF0 + k: parameter k refused (to 0xFF)
+};
+}
+
 // Name lookups: constant strings, never allocate, never fail.
 const char* PacketSpeciesName(long code);
 const char* ExtendedDataSubtypeName(long code);
@@ -165,6 +182,11 @@ public:
     bool rejected;
 };
 
+// A command whose payload is one little-endian 16-bit value.
+Command WordCommand(CommandDestination::Code destination, CommandFamily::Code family, uint16_t value);
+// The command that stops the data stream (data acquisition mode, Stop).
+Command StopStreamCommand();
+
 // ---------------------------------------------------------------------------
 // Wire records, decoded from bytes.  Each Decode reads exactly the record's
 // wire size from `p`; the caller makes sure that many bytes are there.
@@ -191,6 +213,8 @@ struct ResponsePacketStruct {          // species 1 and 5
 
 struct AlarmPacketStruct {             // species 2 and 6
     static const size_t kWireSize = 8; // header; the parameter chunk follows
+    static const int kWideParameters = 0x80;  // descriptor: 16-bit parameters
+    static const int kCountMask = 0x3F;       // descriptor: parameter count
     PacketHeaderStruct header;
     uint8_t code;                      // alarm number within the processor's table
     uint8_t descriptor;                // bit 7: 16-bit parameters; bits 0-5: count
@@ -215,13 +239,17 @@ struct DataPacketStruct {              // species 3
 
 struct ExtendedDataHeaderStruct {      // species 4
     static const size_t kWireSize = 8;
+    static const size_t kSubtypeOffset = 6;
     static const size_t kAccelerometerPacketSize = 30;
     PacketHeaderStruct header;
     uint8_t subtype;
     static ExtendedDataHeaderStruct Decode(const uint8_t* p) {
-        return ExtendedDataHeaderStruct{PacketHeaderStruct::Decode(p), p[6]};
+        return ExtendedDataHeaderStruct{PacketHeaderStruct::Decode(p), p[kSubtypeOffset]};
     }
 };
+
+// ---------------------------------------------------------------------------
+// Wire layout: where each field sits, in one place.
 
 // Block framing constants.
 const char* const AcceptableStartCode = "#2";
@@ -231,6 +259,61 @@ const size_t kMinimumBlockSize = 22;
 const size_t kMaximumBlockSize = 1024;
 const size_t kPacketHeaderSize = 6;   // length, species, 4-byte time stamp
 const double kTicksPerSecond = 1800.0;
+
+// A block of length L: a 14-byte header, a body that starts with the block
+// number, and the terminator.
+namespace BlockLayout {
+const size_t kStartCode = 0;       // "#2"
+const size_t kLength = 2;          // u16 L, the whole block
+const size_t kTimeStamp = 4;       // u32 ticks
+const size_t kCRC = 12;            // u16 CRC-16 of the bytes from kNumber to L - 3
+const size_t kNumber = 14;         // u16 block number: the checked part starts here
+const size_t kClock = 16;          // the clock record (RealTimeClockStruct)
+const size_t kPackets = 22;        // packets, back to back, to L - 2
+const size_t kTerminatorSize = 2;  // CR LF at L - 2
+// The packet area of a block of `length` bytes (negative: none).
+inline long PacketBytes(size_t length) { return long(length) - long(kPackets + kTerminatorSize); }
+// The bytes the CRC covers.
+inline size_t CheckedBytes(size_t length) { return length - kNumber - kTerminatorSize; }
+}  // namespace BlockLayout
+
+// The accelerometer packet (species 4, subtype AccelerometerData): three
+// samples of x, y, z (s16 each); the second and third at an offset (s16
+// ticks) from the packet's time stamp.
+namespace AccelerometerLayout {
+const size_t kFirstValues = 8;     // x, y, z at the packet's time stamp
+const size_t kSecondOffset = 14;
+const size_t kSecondValues = 16;
+const size_t kThirdOffset = 22;
+const size_t kThirdValues = 24;
+}  // namespace AccelerometerLayout
+
+// The answer to a clock query (family RealTimeClock): the current reading,
+// one unused byte, the reading it was last set to.
+namespace ClockAnswerLayout {
+const size_t kCurrent = 0;
+const size_t kLastSet = 7;
+}  // namespace ClockAnswerLayout
+
+// The calibration memory image: eight pages of sixteen bytes.  Slot codes at
+// 0 to 23, the signed gain correction of slot k at 24 + 4k, the common-mode
+// follower's position at 126 (layout version 2 on), the layout version at
+// 127.  A page's bytes follow two others: in an answer the page number and
+// an unused byte, in a write 0xA0 + the page number and the write-enable
+// byte.
+namespace CalibrationLayout {
+const size_t kImageSize = 128;
+const size_t kPageSize = 16;
+const int kPages = 8;
+const int kSlots = 24;
+const size_t kGainCorrections = 24;
+const size_t kGainCorrectionStride = 4;
+const size_t kCMFLocation = 126;
+const size_t kLayoutVersion = 127;
+const size_t kPageData = 2;
+const int kWritePage = 0xA0;
+const int kWriteEnable = 0x3C;
+}  // namespace CalibrationLayout
 
 }  // namespace VOQ
 

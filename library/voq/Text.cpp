@@ -20,6 +20,11 @@ std::string Upper(std::string s) {
     return s;
 }
 
+std::string Lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
 std::string TrimLeft(std::string s, const std::string& set) {
     size_t start = s.find_first_not_of(set);
     if (start == std::string::npos) return std::string();

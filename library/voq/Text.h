@@ -11,6 +11,7 @@
 
 std::string RemoveAllWhitespace(std::string s);
 std::string Upper(std::string s);
+std::string Lower(std::string s);
 std::string TrimLeft(std::string s, const std::string& set = VOQ_WHITESPACE);
 std::string TrimRight(std::string s, const std::string& set = VOQ_WHITESPACE);
 std::string Trim(std::string s, const std::string& set = VOQ_WHITESPACE);

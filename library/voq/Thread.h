@@ -39,11 +39,7 @@ public:
 
 private:
     std::atomic<std::thread::id> workerId;
-
-public:
-
-private:
-    mutable std::mutex messageLock;
+    mutable std::mutex messageLock;   // guards errorMessage
     std::string errorMessage;
 };
 

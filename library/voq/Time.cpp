@@ -14,9 +14,9 @@ namespace VOQ {
 
 namespace {
 
-double MonotonicSeconds() {
+double Seconds(clockid_t clock) {
     timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(clock, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
@@ -29,10 +29,30 @@ void SelectWait(long wholeSeconds, long microseconds) {
 
 }  // namespace
 
+double HostClock() { return Seconds(CLOCK_MONOTONIC); }
+
+double CalendarMinusHostClock() {
+    // A reading of the wall clock belongs to the middle of the two monotonic
+    // readings around it, to within half their distance: keep the try with
+    // the smallest distance (a pre-emption inside one try spoils only it).
+    double best = 0.0, bestWidth = -1.0;
+    for (int attempt = 0; attempt < 9; ++attempt) {
+        const double before = Seconds(CLOCK_MONOTONIC);
+        const double calendar = Seconds(CLOCK_REALTIME);
+        const double after = Seconds(CLOCK_MONOTONIC);
+        const double width = after - before;
+        if (bestWidth < 0.0 || width < bestWidth) {
+            bestWidth = width;
+            best = calendar - 0.5 * (before + after);
+        }
+    }
+    return best;
+}
+
 double PrecisionTime() {
     // The origin is fixed on the first call; a function-local static is
     // initialised exactly once even when threads race for it.
-    const double now = MonotonicSeconds();
+    const double now = HostClock();
     static const double origin = now;
     return now - origin;
 }

@@ -162,6 +162,31 @@ def test_batches_shape_pace_and_values(headset):
     assert set(np.unique(data[6])) <= set(range(256))
 
 
+def test_batches_with_sample_times(headset):
+    # Each batch's samples with the host times at which they were measured:
+    # in order, a sample period apart, on the clock of voq.host_clock (the
+    # monotonic clock) and a little before now; the callback sees the same
+    # times as the reader.
+    headset.choose_channels("Fz TRG", "")
+    seen = []
+    headset.set_sample_callback(lambda h, _t: seen.append(h.callback_sample_time))
+    try:
+        got = list(headset.batches(4, timestamps=True))
+    finally:
+        headset.set_sample_callback(None)
+    size = headset.batch_size
+    times = np.concatenate([batch_times for _, _, batch_times in got])
+    assert all(data.shape == (2, size) and t.shape == (size,) for _, data, t in got)
+    assert np.all(np.diff(times) > 0)
+    assert np.median(np.diff(times)) == pytest.approx(1 / headset.sampling_rate, rel=0.01)
+    assert 0 < voq.host_clock() - times[-1] < 1.0
+    assert abs(voq.host_clock() - time.monotonic()) < 0.01
+    assert headset.sample_time == times[-1]
+    assert np.isin(times, seen).all()
+    with pytest.raises(VOQError, match="only a sample or stage callback"):
+        headset.callback_sample_time
+
+
 def test_read_returns_the_requested_seconds(headset):
     headset.choose_channels(MONTAGE, "")
     data = headset.read(1.5)

@@ -51,6 +51,15 @@ def test_to_mne(headset):
     assert not np.any(np.nan_to_num(positions["X1"]))
 
 
+def test_to_mne_dates_the_recording_by_its_first_sample(headset):
+    import datetime
+    raw = headset.to_mne(seconds=0.5)
+    measured = raw.info["meas_date"]
+    assert measured is not None
+    now = datetime.datetime.now(datetime.timezone.utc)
+    assert datetime.timedelta(0) < now - measured < datetime.timedelta(seconds=5)
+
+
 def test_to_mne_reads_when_given_seconds(headset):
     headset.choose_channels("Fz Cz", "")
     raw = headset.to_mne(1.0)

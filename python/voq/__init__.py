@@ -32,6 +32,8 @@ __all__ = [
     "to_mne",
     "filter",
     "api_version",
+    "host_clock",
+    "host_to_calendar",
     "default_port",
     "sanity_check",
     "library_path",
@@ -54,6 +56,28 @@ def default_port() -> str:
     """The value of the environment variable VOQSerialPort, or ""."""
     from ._core import text
     return text(lib.VOQ_GetDefaultPort)
+
+
+def host_clock() -> float:
+    """Now, in seconds of the host's steady monotonic clock: the clock of
+    every sample time (on Linux the clock of ``time.monotonic()``)."""
+    from ._core import call
+    return call(lib.VOQ_HostClock)
+
+
+def host_to_calendar(host_time: float) -> float:
+    """A host time (:func:`host_clock` seconds) as calendar time, seconds
+    since the epoch as ``time.time()`` counts them: the two clocks read
+    together, the tightest of several tries."""
+    import time
+    best = None
+    for _ in range(9):
+        before = host_clock()
+        calendar = time.time()
+        after = host_clock()
+        if best is None or after - before < best[0]:
+            best = (after - before, calendar - 0.5 * (before + after))
+    return host_time + best[1]
 
 
 def sanity_check() -> None:

@@ -3,6 +3,7 @@ impedances."""
 
 from __future__ import annotations
 
+import ctypes
 import time
 from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple
 
@@ -131,12 +132,40 @@ class _Acquisition:
                 _core.check(final=True)
         return out
 
-    def batches(self, count: Optional[int] = None) -> Iterator[Tuple[float, Any]]:
+    def sample_times(self, count: int):
+        """The host times (:func:`voq.host_clock` seconds) at which the
+        `count` samples most recently read from the output channels were
+        measured, oldest first, as a numpy array (shorter when older times
+        are no longer kept).  After reading a batch of B values from every
+        output channel, ``sample_times(B)`` gives each sample's time."""
+        numpy = _numpy()
+        out = numpy.empty(int(count))
+        if count <= 0:
+            return out
+        pointer = out.ctypes.data_as(ctypes.POINTER(ctypes.c_double))
+        written = call(lib.VOQ_Headset_GetSampleTimes, self._h(), pointer, int(count))
+        return out[:written]
+
+    @property
+    def sample_time(self) -> float:
+        """The host time at which the sample most recently read from the
+        output channels was measured."""
+        return call(lib.VOQ_Headset_GetSampleTime, self._h())
+
+    @property
+    def callback_sample_time(self) -> float:
+        """Inside a sample or stage callback: the host time at which its
+        sample was measured."""
+        return call(lib.VOQ_Headset_GetCallbackSampleTime, self._h())
+
+    def batches(self, count: Optional[int] = None, timestamps: bool = False) -> Iterator[Tuple[Any, ...]]:
         """Yields ``(timestamp, array)`` paced by the headset's real sample
         rate: the array holds :attr:`batch_size` values (microvolts for
         electrodes) of every output channel, shape channels x batch size.
-        Starts data acquisition when needed; yields `count` batches, or
-        forever."""
+        With `timestamps`, ``(timestamp, array, times)``: `times` holds the
+        host time (:func:`voq.host_clock` seconds) at which each of the
+        batch's samples was measured.  Starts data acquisition when needed;
+        yields `count` batches, or forever."""
         self._h()
         _numpy()
         self.ensure_streaming()
@@ -148,23 +177,30 @@ class _Acquisition:
             data = self._read_block(channels, self._batch_size)
             self._delivered += self._batch_size
             delivered += 1
-            yield timestamp, data
+            if timestamps:
+                yield timestamp, data, self.sample_times(self._batch_size)
+            else:
+                yield timestamp, data
 
-    def read(self, seconds: float):
+    def read(self, seconds: float, timestamps: bool = False):
         """The next `seconds` of samples of every output channel as one array,
-        channels x samples (starts data acquisition when needed)."""
+        channels x samples (starts data acquisition when needed); with
+        `timestamps`, ``(array, times)`` as :meth:`read_samples` gives."""
         rate = self.sampling_rate
         if rate <= 0:
             raise VOQError("the sampling rate is not known: is the headset connected?")
-        return self.read_samples(int(round(seconds * rate)))
+        return self.read_samples(int(round(seconds * rate)), timestamps)
 
-    def read_samples(self, count: int):
+    def read_samples(self, count: int, timestamps: bool = False):
         """The next `count` samples of every output channel, channels x
-        samples."""
+        samples; with `timestamps`, ``(array, times)``, `times` holding the
+        host time (:func:`voq.host_clock` seconds) at which each sample was
+        measured."""
         numpy = _numpy()
         self.ensure_streaming()
         channels = self._output_channels()
         out = numpy.empty((len(channels), count))
+        times = numpy.empty(count)
         if not channels:
             raise VOQError("there are no output channels: choose a montage first")
         capacity = min(channel.capacity for channel in channels)
@@ -176,9 +212,11 @@ class _Acquisition:
             self._collect_link_events()
             channels = self._output_channels()
             out[:, done:done + step] = self._read_block(channels, step)
+            if timestamps:
+                times[done:done + step] = self.sample_times(step)
             self._delivered += step
             done += step
-        return out
+        return (out, times) if timestamps else out
 
     def impedances(self, seconds: Optional[float] = None) -> Dict[str, float]:
         """Measures the electrode impedances: runs the impedance driver (when

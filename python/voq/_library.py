@@ -220,6 +220,11 @@ PROTOTYPES = {
     "VOQ_Headset_WaitForSamples": (_size, [_H, _size]),
     "VOQ_Headset_Idle": (None, [_H, _double]),
     "VOQ_Headset_Receive": (None, [_H, _double, _double]),
+    # Sample times on the host's clock
+    "VOQ_HostClock": (_double, []),
+    "VOQ_Headset_GetSampleTime": (_double, [_H]),
+    "VOQ_Headset_GetSampleTimes": (_uint, [_H, ctypes.POINTER(_double), _uint]),
+    "VOQ_Headset_GetCallbackSampleTime": (_double, [_H]),
     # Reconnection after a lost link
     "VOQ_Headset_SetReconnect": (None, [_H, _double]),
     "VOQ_Headset_GetReconnect": (_double, [_H]),

@@ -315,17 +315,19 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
             return False
 
     def to_mne(self, seconds: Optional[float] = None, data: Any = None, *,
-               montage: Optional[str] = "standard_1020"):
+               montage: Optional[str] = "standard_1020", times: Any = None):
         """An ``mne.io.RawArray`` of `seconds` of new samples (or of `data`,
-        an array read from this headset's output channels): channel names,
-        types (eeg, stim, misc), the sampling rate, data in volts, trigger
-        changes as annotations and the standard 10-20 positions where the
-        names fit."""
+        an array read from this headset's output channels, with `times`, the
+        host times of its samples when known): channel names, types (eeg,
+        stim, misc), the sampling rate, data in volts, trigger changes as
+        annotations, the standard 10-20 positions where the names fit, and
+        the first sample's measurement time, as calendar time, as the
+        recording's ``meas_date``."""
         from .mne_export import to_mne
         if data is None:
             if seconds is None:
                 raise ValueError("give the seconds to read, or the data")
-            data = self.read(seconds)
+            data, times = self.read(seconds, timestamps=True)
         with _locked():
             channels = self._output_channels()
             names = [channel.name for channel in channels]
@@ -335,7 +337,7 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
                      for kind, channel in zip(kinds, channels)]
             rate = self.sampling_rate
         return to_mne(data, names, kinds, rate, microvolts=volts, alternative_names=strings,
-                      montage=montage)
+                      montage=montage, times=times)
 
     def record(self, path: str, seconds: Optional[float] = None, *, segment_minutes: float = 0.0,
                overwrite: bool = False, impedance_first: bool = False,
@@ -373,6 +375,28 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
                          self._batch_latency)
                 except VOQError:
                     pass
+
+    def stream_lsl(self, seconds: Optional[float] = None, *,
+                   progress: Optional[Callable[[Dict[str, int]], Any]] = None) -> Dict[str, int]:
+        """Streams the output channels on the Lab Streaming Layer for
+        `seconds` (None: until Ctrl-C) and returns the counts ("samples",
+        "markers", "triggers", "overflowed").
+
+        Two streams appear while it runs: "VOQ <serial number>" (type EEG,
+        source_id "VOQ-<serial number>"; float32 samples, each with its own
+        time stamp on the clock of ``pylsl.local_clock()``; the channels'
+        labels, units, types, references and 10-20 positions in the
+        metadata) and "VOQ <serial number> markers" ("trigger <value>" at
+        every change of the trigger channel to a value other than 0,
+        "alarm <name>" for the headset's alarms, taken off its list; see
+        :meth:`alarms`).  Samples go out as soon as they arrive.  Starts
+        acquisition when the headset is not acquiring and stops it again.  A
+        KeyboardInterrupt closes the streams and is raised again.
+        `progress` is called after every push with the counts so far.  For
+        an application's own loop, and markers of its own, use
+        :class:`voq.lsl.Outlet`."""
+        from .lsl import stream
+        return stream(self, seconds, progress)
 
     def __repr__(self) -> str:
         if self._handle is None:

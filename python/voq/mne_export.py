@@ -49,7 +49,7 @@ def _describe(value: float) -> str:
 def to_mne(data: Any, names: Sequence[str], kinds: Sequence[str], sampling_rate: float, *,
            microvolts: Optional[Sequence[bool]] = None,
            alternative_names: Optional[Sequence[str]] = None,
-           montage: Optional[str] = "standard_1020"):
+           montage: Optional[str] = "standard_1020", times: Any = None):
     """An ``mne.io.RawArray`` from samples as the library delivers them.
 
     `data` is channels x samples; `kinds` are MNE channel types ("eeg",
@@ -58,7 +58,10 @@ def to_mne(data: Any, names: Sequence[str], kinds: Sequence[str], sampling_rate:
     channel (the one named TRG when there is one) to a non-zero value becomes
     an annotation whose description is the value.  Positions of the named
     standard `montage` are set for the EEG channels whose names it knows
-    (None: no positions).
+    (None: no positions).  `times`, the host times of the samples
+    (:func:`voq.host_clock` seconds, as :meth:`voq.Headset.sample_times`
+    gives them), set ``meas_date`` to the first sample's measurement time as
+    calendar time (UTC); without them it stays unset.
     """
     import mne
     import numpy
@@ -73,6 +76,11 @@ def to_mne(data: Any, names: Sequence[str], kinds: Sequence[str], sampling_rate:
     ch_names = unique_names(names, alternative_names)
     info = mne.create_info(ch_names, float(sampling_rate), list(kinds), verbose=False)
     raw = mne.io.RawArray(data * scale[:, None], info, verbose=False)
+    if times is not None and len(times):
+        import datetime
+        from . import host_to_calendar
+        calendar = host_to_calendar(float(times[0]))
+        raw.set_meas_date(datetime.datetime.fromtimestamp(calendar, datetime.timezone.utc))
 
     stim = [index for index, kind in enumerate(kinds) if kind == "stim"]
     if stim:

@@ -13,22 +13,18 @@ soon as it is known.  A file whose recording was cut short (a crash, a kill,
 a power cut) lacks its length and its annotations until :func:`repair` makes
 it whole again from its events file.
 
-The recorder library is looked up when first used: the file named by the
-environment variable ``VOQ_RECORDER_LIBRARY`` (a file, or a directory holding
-it under its platform name); else beside the loaded VOQ library; else beside
-this package; else the system's library paths.  It must belong to the same
-build as the VOQ library, which it uses through the same process.
+The recorder library is looked up when first used (see :mod:`voq._companions`),
+first as the file named by the environment variable ``VOQ_RECORDER_LIBRARY``.
 """
 
 from __future__ import annotations
 
 import ctypes
 import os
-from pathlib import Path
 from typing import Any, Callable, Dict, List, Optional
 
 from . import _core, _library
-from ._core import VOQError
+from ._companions import Companion
 
 __all__ = ["record", "repair", "needs_repair", "recorder_library_file_name", "load_recorder"]
 
@@ -61,76 +57,17 @@ _PROTOTYPES = {
     "VOQRec_Repair": (ctypes.c_char_p, [ctypes.c_char_p]),
 }
 
-_recorder: Optional[ctypes.CDLL] = None
+_RECORDER = Companion("VOQRecorder", "VOQRec_", "VOQ_RECORDER_LIBRARY", _PROTOTYPES)
 
 
 def recorder_library_file_name() -> str:
     """The recorder library's platform name, e.g. ``libVOQRecorder-Linux-x86_64.so``."""
-    return _library.library_file_name().replace("libVOQ-", "libVOQRecorder-", 1)
+    return _RECORDER.file_name()
 
 
 def load_recorder() -> ctypes.CDLL:
     """Loads the recorder library (once) and declares its functions."""
-    global _recorder
-    if _recorder is not None:
-        return _recorder
-    name = recorder_library_file_name()
-    tried: List[str] = []
-    candidates: List[str] = []
-    explicit = os.environ.get("VOQ_RECORDER_LIBRARY")
-    if explicit:
-        path = Path(explicit).expanduser()
-        candidates.append(str(path / name if path.is_dir() else path))
-    else:
-        library = Path(_library.library_path)
-        if library.is_absolute():
-            candidates.append(str(library.parent / name))
-        candidates.append(str(_library.PACKAGE_DIR / name))
-        candidates.append(name)
-    for candidate in candidates:
-        if os.sep in candidate and not os.path.exists(candidate):
-            tried.append("%s (no such file)" % candidate)
-            continue
-        try:
-            loaded = ctypes.CDLL(candidate)
-        except OSError as e:
-            tried.append("%s (could not be loaded: %s)" % (candidate, e))
-            continue
-        missing = [f for f in _PROTOTYPES if not hasattr(loaded, f)]
-        if missing:
-            tried.append("%s (lacks %s)" % (candidate, ", ".join(missing)))
-            continue
-        for function, (restype, argtypes) in _PROTOTYPES.items():
-            getattr(loaded, function).restype = restype
-            getattr(loaded, function).argtypes = argtypes
-        _recorder = loaded
-        return loaded
-    raise VOQError("cannot load the recorder library %s; looked in: %s. Build the VOQRecorder "
-                   "target beside the VOQ library, or set VOQ_RECORDER_LIBRARY."
-                   % (name, "; ".join(tried)))
-
-
-def _failure(rec: ctypes.CDLL) -> str:
-    raw = rec.VOQRec_Error()
-    return raw.decode("utf-8", errors="replace") if raw else ""
-
-
-def _call(rec: ctypes.CDLL, function: Callable[..., Any], *args: Any,
-          failed: Callable[[Any], bool] = lambda result: False) -> Any:
-    """Calls a recorder function under the binding's lock.  The recorder
-    reports the library's failures in its own words, so its text wins over
-    the library's."""
-    rec.VOQRec_ClearError()
-    try:
-        result = _core.call(function, *args)
-    except VOQError:
-        text = _failure(rec)
-        if text:
-            raise VOQError(text) from None
-        raise
-    if failed(result):
-        raise VOQError(_failure(rec) or "the recorder failed")
-    return result
+    return _RECORDER.load()
 
 
 class _ViolationCounter:
@@ -156,26 +93,26 @@ def record(headset: Any, path: str, seconds: Optional[float], *, segment_minutes
     if seconds is not None and seconds < 0:
         raise ValueError("seconds must not be negative (None records until interrupted)")
     flags = (OVERWRITE if overwrite else 0) | (IMPEDANCE_FIRST if impedance_first else 0)
-    handle = _call(rec, rec.VOQRec_Open, headset._h(), os.fsencode(os.fspath(path)),
+    handle = _RECORDER.call(rec.VOQRec_Open, headset._h(), os.fsencode(os.fspath(path)),
                    float(segment_minutes) * 60.0, flags, failed=lambda r: not r)
     counter = _ViolationCounter()
     listeners = headset._messages.listeners
     listeners.append(counter)
     files: List[str] = []
     try:
-        _call(rec, rec.VOQRec_Start, handle, -1.0 if seconds is None else float(seconds),
+        _RECORDER.call(rec.VOQRec_Start, handle, -1.0 if seconds is None else float(seconds),
               failed=lambda r: r != 1)
         noted = 0
         while True:
-            more = _call(rec, rec.VOQRec_Step, handle, failed=lambda r: r < 0)
+            more = _RECORDER.call(rec.VOQRec_Step, handle, failed=lambda r: r < 0)
             if counter.count > noted:
-                _call(rec, rec.VOQRec_NoteRealTimeViolations, handle, counter.count - noted)
+                _RECORDER.call(rec.VOQRec_NoteRealTimeViolations, handle, counter.count - noted)
                 noted = counter.count
             if progress is not None:
                 progress(_stats(rec, handle))
             if more != 1:
                 break
-        _call(rec, rec.VOQRec_Close, handle, failed=lambda r: r != 1)
+        _RECORDER.call(rec.VOQRec_Close, handle, failed=lambda r: r != 1)
     finally:
         listeners.remove(counter)
         # Closes the file(s) if an error or KeyboardInterrupt left them open:
@@ -194,7 +131,7 @@ def needs_repair(path: str) -> bool:
     cut short) and :func:`repair` would mend it.  Raises VOQError when it
     cannot be read or is not an EDF or BDF file."""
     rec = load_recorder()
-    return _call(rec, rec.VOQRec_NeedsRepair, os.fsencode(os.fspath(path)),
+    return _RECORDER.call(rec.VOQRec_NeedsRepair, os.fsencode(os.fspath(path)),
                  failed=lambda r: r < 0) == 1
 
 
@@ -207,7 +144,7 @@ def repair(path: str) -> str:
     changed, for a file that is not EDF or BDF, a truncated header, or an
     events file that does not belong to it."""
     rec = load_recorder()
-    report = _call(rec, rec.VOQRec_Repair, os.fsencode(os.fspath(path)), failed=lambda r: not r)
+    report = _RECORDER.call(rec.VOQRec_Repair, os.fsencode(os.fspath(path)), failed=lambda r: not r)
     return report.decode("utf-8", errors="replace")
 
 

@@ -7,7 +7,8 @@
 //
 // For each NAME (session.bdf, session.edf, ...) in turn: records SECONDS
 // seconds to OUTDIR/NAME, and writes OUTDIR/NAME.csv: a line of the file's
-// signal labels, then one line per captured sample (full precision).
+// signal labels and "calendar time", then one line per captured sample (full
+// precision): its values and its measurement time as calendar seconds.
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "Recorder.h"
 #include "Simulator.h"
 #include "VOQ_API.h"
+#include "voq/Time.h"
 
 namespace {
 
@@ -25,10 +27,11 @@ std::mutex gMutex;
 std::vector<VOQ_Channel> gChannels;
 std::vector<std::vector<double>> gSamples;
 
-void CaptureSample(VOQ_Headset, double, void*) {
+void CaptureSample(VOQ_Headset headset, double, void*) {
     std::lock_guard<std::mutex> lock(gMutex);
     std::vector<double> row;
     for (VOQ_Channel c : gChannels) row.push_back(VOQ_Channel_CalculateRawSignal(c));
+    row.push_back(VOQ_Headset_GetCallbackSampleTime(headset));
     gSamples.push_back(row);
 }
 
@@ -88,9 +91,11 @@ int main(int argc, char** argv) {
             status = Fail("cannot write " + path + ".csv");
             break;
         }
-        for (size_t k = 0; k < labels.size(); ++k) std::fprintf(csv, "%s%s", k ? "," : "", labels[k].c_str());
-        std::fprintf(csv, "\n");
-        for (const std::vector<double>& row : gSamples) {
+        for (size_t k = 0; k < labels.size(); ++k) std::fprintf(csv, "%s,", labels[k].c_str());
+        std::fprintf(csv, "calendar time\n");
+        const double calendar = VOQ::CalendarMinusHostClock();
+        for (std::vector<double>& row : gSamples) {
+            row.back() += calendar;
             for (size_t k = 0; k < row.size(); ++k) std::fprintf(csv, "%s%.17g", k ? "," : "", row[k]);
             std::fprintf(csv, "\n");
         }

@@ -75,7 +75,7 @@ SegmentHeader SmallHeader(FileFormat format) {
         header.signals.push_back(s);
     }
     header.equipment = "unit test";
-    header.start = std::time(nullptr);
+    header.start = double(std::time(nullptr)) + 0.56789;   // a fraction of a second, as measured
     return header;
 }
 
@@ -274,7 +274,12 @@ TEST(EdfSegmentTest, WritesAFileThatReadsBack) {
         const std::vector<double> expected = RecordOf(header, r);
         for (int j = 0; j < 30; ++j) EXPECT_NEAR(values[size_t(r * 30 + j)], expected[size_t(30 + j)], step);
     }
+    // The start's fraction in whole annotation units, so that the first
+    // sample's annotation is at the file's start, not before it.
+    EXPECT_EQ(hdr.starttime_subsecond, 5679000);
     edf_annotation_struct a;
+    ASSERT_EQ(edf_get_annotation(hdr.handle, 0, &a), 0);
+    EXPECT_EQ(a.onset, 0);
     ASSERT_EQ(edf_get_annotation(hdr.handle, 2, &a), 0);
     EXPECT_STREQ(a.annotation, "TRG 3");
     EXPECT_EQ(std::llround(a.onset / 1e7 * 300), 20);

@@ -6,19 +6,22 @@ compares them with what the library delivered.
 
 recorder_capture records 10 s from the simulated headset to a BDF+ and then an
 EDF+ file, and captures every sample the library computed for the output
-channels through the sample callback (NAME.csv beside each file).  Checked:
-channel names, sampling rate, number of samples, every value within one
-digital step of the delivered one, the trigger channel as MNE's stimulus
-channel with the delivered trigger values, and a "TRG <value>" annotation at
-every sample where the trigger value changes.
+channels, and its time, through the sample callback (NAME.csv beside each
+file).  Checked: channel names, sampling rate, number of samples, the start
+(header and first time-keeping annotation) at the first sample's measurement
+time, every value within one digital step of the delivered one, the trigger
+channel as MNE's stimulus channel with the delivered trigger values, and a
+"TRG <value>" annotation at every sample where the trigger value changes.
 """
 
 import csv
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import mne
@@ -55,9 +58,31 @@ def header_steps(path):
 
 
 def load_capture(path):
+    """The labels, the captured values (a row per sample) and each sample's
+    measurement time (calendar seconds)."""
     with open(path, newline="") as f:
         rows = list(csv.reader(f))
-    return rows[0], np.array([[float(v) for v in row] for row in rows[1:]])
+    table = np.array([[float(v) for v in row] for row in rows[1:]])
+    return rows[0][:-1], table[:, :-1], table[:, -1]
+
+
+def file_start(path):
+    """The calendar time of the file's first sample as the file gives it: the
+    header's date and time (local time, whole seconds) plus the onset of the
+    first data record's time-keeping annotation (its fraction of a second)."""
+    with open(path, "rb") as f:
+        data = f.read(65536)
+    count = int(data[252:256])
+    header = int(data[184:192])
+    size = 3 if data[0] == 0xFF else 2
+    labels = [data[256 + 16 * i:272 + 16 * i].decode("latin-1").strip() for i in range(count)]
+    samples = [int(data[256 + 216 * count + 8 * i:264 + 216 * count + 8 * i]) for i in range(count)]
+    at = header + size * sum(n for label, n in zip(labels, samples) if not label.endswith("Annotations"))
+    onset = re.match(rb"\+([0-9.]+)\x14\x14", data[at:]).group(1)
+    day, month, year = (int(v) for v in data[168:176].split(b"."))
+    hour, minute, second = (int(v) for v in data[176:184].split(b"."))
+    year += 1900 if year >= 85 else 2000
+    return time.mktime((year, month, day, hour, minute, second, 0, 0, -1)) + float(onset)
 
 
 def align(captured, recorded, steps, probe=20):
@@ -84,7 +109,7 @@ class MneReadBack(unittest.TestCase):
 
     def check(self, name, reader):
         path = os.path.join(self.dir, name)
-        labels, captured = load_capture(path + ".csv")
+        labels, captured, measured = load_capture(path + ".csv")
         raw = reader(path, preload=True, verbose="error")
 
         self.assertEqual(raw.ch_names, labels)
@@ -109,6 +134,9 @@ class MneReadBack(unittest.TestCase):
         self.assertGreaterEqual(offset, 0, "the file's data is not among the delivered samples")
         delivered = captured[offset:offset + raw.n_times].T
         self.assertEqual(delivered.shape, recorded.shape)
+        # The file starts when its first sample was measured, to the 0.1 ms
+        # of its annotations.
+        self.assertAlmostEqual(file_start(path), measured[offset], delta=2e-4)
         # Within one digital step (plus the float error of MNE's scaling).
         worst = np.max(np.abs(recorded - delivered) / steps[:, None])
         self.assertLessEqual(worst, 1.0 + 1e-6, "values differ by up to %.3f digital steps" % worst)

@@ -40,6 +40,7 @@ struct Event {
 // output channel `snd`, and the link events placed among them.
 struct Reading {
     std::vector<uint32_t> ticks;
+    std::vector<double> times;   // each sample's host time
     std::vector<Event> events;
     std::string error;
 };
@@ -66,7 +67,10 @@ void ReadFor(VOQ_Headset h, VOQ_Channel snd, double seconds, size_t batch, Readi
         TakeEvents(h, r);
         size_t n = VOQ_Channel_GetNumberOfBufferedSamples(snd);
         if (batch > 0 && r.error.empty()) n = std::min(n, batch);
-        for (; n > 0; --n) r.ticks.push_back(Ticks(VOQ_Channel_ReadBuffered(snd)));
+        for (; n > 0; --n) {
+            r.ticks.push_back(Ticks(VOQ_Channel_ReadBuffered(snd)));
+            r.times.push_back(VOQ_Headset_GetSampleTime(h));
+        }
     }
 }
 
@@ -82,12 +86,15 @@ std::vector<double> ClockSettings(const voqsim::Simulator& sim) {
 // Checks the samples run by run (one step apart, none twice), that the
 // events come in lost/restored pairs placed exactly where the time stamps
 // start again, and that each missing count is within 2 % (or 3 samples) of
-// the true gap.
+// the true gap, measured between the host times of the samples either side
+// (which never go back).
 // `settings`: the clock settings the runs count from, one per run.
 void ExpectGapsAccounted(const Reading& r, const std::vector<double>& settings, double rate) {
     const uint32_t step = uint32_t(1800 / rate);
     const size_t gaps = settings.size() - 1;
     ASSERT_EQ(r.events.size(), 2 * gaps);
+    ASSERT_EQ(r.times.size(), r.ticks.size());
+    for (size_t i = 1; i < r.times.size(); ++i) ASSERT_GT(r.times[i], r.times[i - 1]) << "at " << i;
     size_t start = 0;
     for (size_t g = 0; g <= gaps; ++g) {
         const size_t end = g < gaps ? r.events[2 * g].index : r.ticks.size();
@@ -104,6 +111,7 @@ void ExpectGapsAccounted(const Reading& r, const std::vector<double>& settings, 
         const double truth = (first - last) * rate - 1.0;
         std::printf("    gap %zu: %zu samples missing, true %.1f\n", g + 1, back.missing, truth);
         EXPECT_NEAR(double(back.missing), truth, std::max(3.0, 0.02 * truth));
+        EXPECT_EQ(double(back.missing), std::round((r.times[end] - r.times[end - 1]) * rate - 1.0));
         start = end;
     }
 }

@@ -1,4 +1,4 @@
-// Runs the voq program as a child process with captured output.
+// Runs the voq program (or another) as a child process with captured output.
 #include "RunTool.h"
 
 #include <fcntl.h>
@@ -25,7 +25,11 @@ double Now() {
 
 }  // namespace
 
-ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::vector<EnvChange>& env) {
+ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::vector<EnvChange>& env)
+    : ToolProcess(VOQ_TOOL_PATH, args, env) {}
+
+ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<EnvChange>& env) {
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
@@ -37,7 +41,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::vector
     for (const EnvChange& c : env)
         if (!c.unset) environment.push_back(c.name + "=" + c.value);
 
-    std::vector<std::string> argvText{VOQ_TOOL_PATH};
+    std::vector<std::string> argvText{program};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv, envp;
     for (std::string& a : argvText) argv.push_back(&a[0]);

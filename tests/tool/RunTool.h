@@ -1,4 +1,4 @@
-// Runs the voq program as a child process with captured output.
+// Runs the voq program (or another) as a child process with captured output.
 #ifndef VOQ_TESTS_TOOL_RUNTOOL_H
 #define VOQ_TESTS_TOOL_RUNTOOL_H
 
@@ -28,6 +28,9 @@ struct EnvChange {
 class ToolProcess {
 public:
     ToolProcess(const std::vector<std::string>& args, const std::vector<EnvChange>& env = {});
+    // Another program than voq.
+    ToolProcess(const std::string& program, const std::vector<std::string>& args,
+                const std::vector<EnvChange>& env = {});
     ~ToolProcess();   // kills a child that is still running
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;

@@ -16,6 +16,7 @@ import pytest
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select
 
 # The simulated headset's factory montage (layout standard24).
 MONTAGE = ["Fp1", "Fp2", "F7", "F3", "Fz", "F4", "F8", "T3", "C3", "Cz", "C4", "T4", "T5", "P3",
@@ -90,9 +91,19 @@ def test_traces_show_the_montage_move_and_draw_often(viewer, browser):
 
     status = browser.find_element(By.ID, "status").text
     assert "600 samples/s" in status and "link up" in status, status
+
     if os.environ.get("VOQ_VIEW_SCREENSHOTS"):
         time.sleep(max(0.0, loaded + 11 - time.monotonic()))   # the 10-s window filled
         browser.save_screenshot(os.path.join(os.environ["VOQ_VIEW_SCREENSHOTS"], "view-traces.png"))
+
+    # The page's filter choice reaches the headset's processing, and the
+    # traces go on.
+    Select(browser.find_element(By.ID, "filter")).select_by_value("bandpass 1 40")
+    wait_for("the 1-40 Hz filter applied", lambda: browser.execute_script(
+        "const s = window.voqView.status(); return s && s.filter === 'bandpass 1 40'"), 5)
+    frames = browser.execute_script("return window.voqView.frames()")
+    wait_for("traces after the filter change",
+             lambda: browser.execute_script("return window.voqView.frames()") > frames + 30, 5)
     assert console_errors(browser) == []
 
 

@@ -10,6 +10,7 @@
 #include "Tool.h"
 #include "VOQ_API.h"
 #include "ViewSafety.h"
+#include "voq/Text.h"
 
 namespace voqtool {
 
@@ -227,6 +228,12 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->check(CLI::IsMember({"csv", "tsv", "live"}, CLI::ignore_case));
     stream->add_option("-o,--output", o.stream.output, "Write the rows to this file")
         ->type_name("FILE");
+    std::string timestamps = "relative";
+    stream->add_option("--timestamps", timestamps,
+                       "The time column: relative (seconds from the first sample at the sampling rate) or "
+                       "host (when each sample was measured, in seconds of the host's monotonic clock)")
+        ->check(CLI::IsMember({"relative", "host"}, CLI::ignore_case))
+        ->capture_default_str();
 
     CLI::App* record = app.add_subcommand(
         "record", "Record the montage channels and the trigger to a BDF+ (OUT.bdf, 24-bit) or EDF+ "
@@ -278,12 +285,22 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
 
+    CLI::App* lsl = app.add_subcommand(
+        "lsl", "Stream the montage channels and the trigger on the Lab Streaming Layer until Ctrl-C: "
+               "\"VOQ <serial number>\" (EEG) and \"VOQ <serial number> markers\" (trigger, alarm "
+               "and link markers)");
+    lsl->callback([&o] { o.command = Command::Lsl; });
+    AddMontageOptions(lsl, o.lsl.montage);
+    AddFilterOption(lsl, o.lsl.filter);
+    lsl->add_option("--seconds", o.lsl.seconds, "Stop after this many seconds (default: Ctrl-C)")
+        ->check(CLI::NonNegativeNumber);
+
     CLI::App* sim = app.add_subcommand(
         "sim", "Run a simulated headset on a pseudo-terminal until Ctrl-C; prints its path");
     sim->callback([&o] { o.command = Command::Sim; });
     AddSimOptions(sim, o.sim, "", "Simulated headset");
 
-    for (CLI::App* sub : {info, imp, stream, record, repair, view, sim}) sub->fallthrough();
+    for (CLI::App* sub : {info, imp, stream, record, repair, view, lsl, sim}) sub->fallthrough();
 
     ParseResult result;
     std::ostringstream out, err;
@@ -308,7 +325,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
             std::vector<std::string> rest = app.remaining();
             result.err = rest.empty() ? std::string("a command is required")
                                       : "unknown command \"" + rest.front() + "\"";
-            result.err += ": info, impedance, stream, record, repair, view or sim";
+            result.err += ": info, impedance, stream, record, repair, view, lsl or sim";
         }
         return result;
     }
@@ -316,11 +333,13 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
     o.common.colour = colour == "always" ? ColourMode::Always
                     : colour == "never"  ? ColourMode::Never
                                          : ColourMode::Auto;
-    for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    format = Lower(format);
     o.stream.format = format == "csv" ? StreamFormat::Csv
                     : format == "tsv" ? StreamFormat::Tsv
                     : format == "live" ? StreamFormat::Live
                                        : StreamFormat::Auto;
+    timestamps = Lower(timestamps);
+    o.stream.hostTimes = timestamps == "host";
     if (o.stream.format == StreamFormat::Live && !o.stream.output.empty()) {
         result.exitCode = kExitUsage;
         result.err = "--output takes csv or tsv rows, not the live view";

@@ -10,6 +10,7 @@
 #include "Format.h"
 #include "Interrupt.h"
 #include "Session.h"
+#include "voq/Text.h"
 
 namespace voqtool {
 
@@ -60,7 +61,7 @@ std::vector<Electrode> MeasurableElectrodes(VOQ_Headset h) {
     ThrowIfLibraryFailed("");
     // In the headset's slot order, which is the order of the source names.
     const char* slotNames = VOQ_Headset_GetSourceNames(h, 0x17);
-    std::vector<std::string> order = Words(slotNames != nullptr ? slotNames : "");
+    std::vector<std::string> order = Split(slotNames != nullptr ? slotNames : "");
     auto rank = [&order](const Electrode& e) {
         return std::find(order.begin(), order.end(), e.name) - order.begin();
     };

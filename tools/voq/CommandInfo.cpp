@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "Format.h"
 #include "Session.h"
+#include "voq/Text.h"
 
 namespace voqtool {
 
@@ -45,7 +46,7 @@ int RunInfo(const Options& options, Session& session) {
     VOQ_ClearError();
     std::string info = Text(VOQ_Headset_GetInfoString(h));
     std::string names = Text(VOQ_Headset_GetSourceNames(h, kListedSources));
-    std::vector<std::string> sensorsAndAxes = Words(Text(VOQ_Headset_GetSourceNames(h, kSensorsAndAxes)));
+    std::vector<std::string> sensorsAndAxes = Split(Text(VOQ_Headset_GetSourceNames(h, kSensorsAndAxes)));
     std::string reference = Text(VOQ_Headset_GetReferenceString(h));
     std::string factoryReference = Text(VOQ_Headset_GetFactoryReferenceString(h));
 
@@ -60,7 +61,7 @@ int RunInfo(const Options& options, Session& session) {
 
     out += style.Bold("Sources") + "\n";
     out += Format("  %-8s %-40s %9s  %s\n", "name", "role", "gain", "in montage");
-    for (const std::string& name : Words(names)) {
+    for (const std::string& name : Split(names)) {
         VOQ_ClearError();
         VOQ_Source s = VOQ_Headset_GetSourceByName(h, name.c_str());
         ThrowIfLibraryFailed("");

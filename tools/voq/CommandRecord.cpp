@@ -6,13 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "Commands.h"
 #include "Format.h"
-#include "Interrupt.h"
 #include "EventsFile.h"
 #include "Recorder.h"
 #include "Repair.h"
@@ -21,13 +19,6 @@
 namespace voqtool {
 
 namespace {
-
-bool HasTriggerChannel(VOQ_Headset h) {
-    const unsigned n = VOQ_Headset_GetNumberOfChannels(h);
-    for (unsigned i = 0; i < n; ++i)
-        if (VOQ_Channel_IsTrigger(VOQ_Headset_GetChannelByIndex(h, i))) return true;
-    return false;
-}
 
 std::string Seconds(double s) { return Format("%.1f s", s); }
 
@@ -56,42 +47,18 @@ std::vector<std::string> Unclosed(const std::vector<std::string>& files) {
     return unclosed;
 }
 
-// The progress line, redrawn in place on a terminal.
-class ProgressLine {
-public:
-    explicit ProgressLine(bool shown) : shown_(shown) {}
-    void Show(const voqrec::Recorder& recorder, const DeliveryReports& reports, bool linkUp) {
-        if (!shown_) return;
-        const voqrec::RecordingStats& s = recorder.Stats();
-        std::string line = "recording " + Seconds(recorder.SecondsWritten());
-        if (recorder.RequestedSeconds() >= 0) line += " / " + Seconds(recorder.RequestedSeconds());
-        line += Format("   %llu samples   overflowed %llu   violations %lu",
-                       static_cast<unsigned long long>(s.samplesWritten),
-                       static_cast<unsigned long long>(s.overflowedSamples), reports.realTimeViolations);
-        if (!linkUp) line += "   link lost: reconnecting";
-        if (recorder.RequestedSeconds() < 0) line += "   Ctrl-C to stop";
-        std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
-        std::fflush(stderr);
-        drawn_ = true;
-    }
-    // Clears the line so that other text can be printed.
-    void Clear() {
-        if (!drawn_) return;
-        std::fputs("\r\x1b[K", stderr);
-        drawn_ = false;
-    }
-    // Leaves the last state on its own line.
-    void Finish() {
-        if (!drawn_) return;
-        std::fputs("\n", stderr);
-        std::fflush(stderr);
-        drawn_ = false;
-    }
-
-private:
-    bool shown_;
-    bool drawn_ = false;
-};
+// The progress line.
+std::string ProgressText(const voqrec::Recorder& recorder, const DeliveryReports& reports, bool linkUp) {
+    const voqrec::RecordingStats& s = recorder.Stats();
+    std::string line = "recording " + Seconds(recorder.SecondsWritten());
+    if (recorder.RequestedSeconds() >= 0) line += " / " + Seconds(recorder.RequestedSeconds());
+    line += Format("   %llu samples   overflowed %llu   violations %lu",
+                   static_cast<unsigned long long>(s.samplesWritten),
+                   static_cast<unsigned long long>(s.overflowedSamples), reports.realTimeViolations);
+    if (!linkUp) line += "   link lost: reconnecting";
+    if (recorder.RequestedSeconds() < 0) line += "   Ctrl-C to stop";
+    return line;
+}
 
 }  // namespace
 
@@ -128,18 +95,9 @@ int RunRecord(const Options& options, Session& session) {
 
     session.Connect();
     session.KeepLink(o.reconnectSeconds);
-    session.ChooseMontage(o.montage);
-    VOQ_Headset h = session.Headset();
-    if (!o.montage.montage.empty() && !HasTriggerChannel(h)) {
-        // The trigger input is recorded whatever the montage.
-        VOQ_ClearError();
-        VOQ_Headset_ChooseChannels(h, (o.montage.montage + " TRG").c_str(), o.montage.reference.c_str(), 1);
-        if (VOQ_ClearError() != nullptr) {
-            session.ChooseMontage(o.montage);
-            if (!quiet) std::fprintf(stderr, "voq: warning: this headset has no trigger input to record\n");
-        }
-    }
+    session.ChooseMontageWithTrigger(o.montage);
     session.AddFilter(o.filter);
+    VOQ_Headset h = session.Headset();
 
     voqrec::RecordingOptions recording;
     recording.segmentSeconds = o.segmentMinutes * 60.0;
@@ -157,7 +115,7 @@ int RunRecord(const Options& options, Session& session) {
                      voqrec::FormatName(recorder->Format()), voqrec::EventsPath(o.output).c_str(),
                      o.impedanceFirst ? ", after measuring the impedances" : "");
 
-    ProgressLine progress(!quiet && isatty(STDERR_FILENO) == 1);
+    StatusLine progress(!quiet && isatty(STDERR_FILENO) == 1);
     bool interrupted = false;
     unsigned long violationsSeen = session.Reports().realTimeViolations;
     try {
@@ -168,27 +126,18 @@ int RunRecord(const Options& options, Session& session) {
                 line += " " + z.electrode + " " + ImpedanceText(z.kOhm);
             std::fprintf(stderr, "%s\n", line.c_str());
         }
-        auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-        for (;;) {
-            if (Interrupted()) {
-                interrupted = true;
-                break;
-            }
-            const bool more = recorder->Step();
-            const unsigned long violations = session.Reports().realTimeViolations;
-            if (violations > violationsSeen) {
-                recorder->NoteRealTimeViolations(violations - violationsSeen);
-                violationsSeen = violations;
-            }
-            const auto now = std::chrono::steady_clock::now();
-            if (!more || now - lastShown >= std::chrono::milliseconds(250)) {
-                lastShown = now;
-                progress.Clear();
-                session.DrainMessages();
-                progress.Show(*recorder, session.Reports(), VOQ_Headset_IsLinkUp(h) != 0);
-            }
-            if (!more) break;
-        }
+        interrupted = StepUntilDone(
+            session, progress,
+            [&] {
+                const bool more = recorder->Step();
+                const unsigned long violations = session.Reports().realTimeViolations;
+                if (violations > violationsSeen) {
+                    recorder->NoteRealTimeViolations(violations - violationsSeen);
+                    violationsSeen = violations;
+                }
+                return more;
+            },
+            [&] { progress.Show(ProgressText(*recorder, session.Reports(), VOQ_Headset_IsLinkUp(h) != 0)); });
         recorder->Close();
     } catch (const voqrec::RecorderError& e) {
         progress.Finish();

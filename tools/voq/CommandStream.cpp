@@ -203,6 +203,7 @@ int RunStream(const Options& options, Session& session) {
     auto lastShown = std::chrono::steady_clock::now();
     unsigned long long samples = 0;
     std::vector<double> values(static_cast<size_t>(batch) * channels.size());
+    std::vector<double> times(o.hostTimes ? batch : 0);
     bool interrupted = false;
     bool readerGone = false;
     LinkGaps gaps(h);
@@ -227,6 +228,9 @@ int RunStream(const Options& options, Session& session) {
         for (size_t k = 0; k < channels.size(); ++k)
             for (unsigned int j = 0; j < batch; ++j)
                 values[j * channels.size() + k] = VOQ_Channel_ReadBuffered(channels[k].handle);
+        // Each sample's measurement time: every channel has given a batch.
+        if (o.hostTimes && VOQ_Headset_GetSampleTimes(h, times.data(), batch) != batch && !VOQ_Error())
+            throw ToolError("the times of the samples read are no longer kept");
         ThrowIfLibraryFailed("");
         session.DrainMessages();
 
@@ -251,7 +255,9 @@ int RunStream(const Options& options, Session& session) {
         } else {
             text.clear();
             for (unsigned int j = 0; j < take; ++j) {
-                text += Format("%.6f", static_cast<double>(samples + j + gaps.MissingBefore(samples + j)) / rate);
+                text += Format("%.6f", o.hostTimes ? times[j]
+                                                   : static_cast<double>(samples + j + gaps.MissingBefore(samples + j)) /
+                                                         rate);
                 for (size_t k = 0; k < channels.size(); ++k) {
                     text += separator;
                     text += SampleText(values[j * channels.size() + k], channels[k].trigger);

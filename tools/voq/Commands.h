@@ -4,6 +4,7 @@
 #define VOQ_TOOL_COMMANDS_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ int RunStream(const Options& options, Session& session);
 int RunRecord(const Options& options, Session& session);
 int RunRepair(const Options& options);
 int RunView(const Options& options, Session& session);
+int RunLsl(const Options& options, Session& session);
 int RunSim(const Options& options);
 
 // An electrode whose impedance the headset estimates.
@@ -31,9 +33,6 @@ struct Electrode {
 // The referential electrodes of the montage except the factory reference,
 // in the headset's slot order.  Throws ToolError on a library failure.
 std::vector<Electrode> MeasurableElectrodes(VOQ_Headset h);
-
-// Splits at blanks, dropping empty items.
-std::vector<std::string> Words(const std::string& text);
 
 // A text block that is redrawn in place on a terminal, or printed again
 // below the previous one elsewhere.
@@ -47,6 +46,29 @@ private:
     bool inPlace_;
     size_t shown_ = 0;
 };
+
+// One status line on standard error, redrawn in place (shown only when
+// asked, normally on a terminal); other text is printed after Clear().
+class StatusLine {
+public:
+    explicit StatusLine(bool shown) : shown_(shown) {}
+    void Show(const std::string& line);
+    // Clears the line so that other text can be printed.
+    void Clear();
+    // Leaves the last state on its own line.
+    void Finish();
+
+private:
+    bool shown_;
+    bool drawn_ = false;
+};
+
+// Calls `step` until it returns false or Ctrl-C comes.  After the last step,
+// and at most every 250 ms before, clears `status`, prints the library's
+// queued messages and calls `show` (which redraws the status).  Returns true
+// when Ctrl-C ended it.
+bool StepUntilDone(Session& session, StatusLine& status, const std::function<bool()>& step,
+                   const std::function<void()>& show);
 
 }  // namespace voqtool
 

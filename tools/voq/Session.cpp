@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 
 #include "Interrupt.h"
 #include "Simulator.h"
+#include "voq/Text.h"
 
 namespace voqtool {
 
@@ -38,11 +38,6 @@ int OnLibraryMessage(const char* message, int level) {
     std::lock_guard<std::mutex> lock(gMessages.mutex);
     if (gMessages.messages.size() < 10000) gMessages.messages.emplace_back(std::move(text), level);
     return level;
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
 }
 
 std::string SecondsText(double s) { return Format("%g s", s); }
@@ -298,6 +293,20 @@ void Session::ChooseMontage(const MontageOptions& montage) {
     ThrowIfLibraryFailed(
         "channels are electrode names with optional weights, e.g. \"F3 C3-A1/2-A2/2 Cz*2\"; "
         "'voq info' lists the names this headset knows");
+}
+
+void Session::ChooseMontageWithTrigger(const MontageOptions& montage) {
+    ChooseMontage(montage);
+    if (montage.montage.empty()) return;
+    const unsigned n = VOQ_Headset_GetNumberOfChannels(headset_);
+    for (unsigned i = 0; i < n; ++i)
+        if (VOQ_Channel_IsTrigger(VOQ_Headset_GetChannelByIndex(headset_, i))) return;
+    VOQ_ClearError();
+    VOQ_Headset_ChooseChannels(headset_, (montage.montage + " TRG").c_str(), montage.reference.c_str(), 1);
+    if (VOQ_ClearError() != nullptr) {
+        ChooseMontage(montage);
+        if (!options_.quiet) std::fprintf(stderr, "voq: warning: this headset has no trigger input\n");
+    }
 }
 
 void Session::AddFilter(const std::string& filter) {

@@ -56,6 +56,9 @@ public:
     // Applies --montage / --reference when given (the library's own message
     // on a bad text).
     void ChooseMontage(const MontageOptions& montage);
+    // The same, adding the trigger channel TRG when --montage was given
+    // without it (with a warning, unless quiet, when the headset has none).
+    void ChooseMontageWithTrigger(const MontageOptions& montage);
     // Adds a filter stage for --filter when given (the library's own message
     // on a bad text); after the montage is chosen, which would remove it.
     void AddFilter(const std::string& filter);

@@ -1,6 +1,7 @@
 // The `voq` program: parsing, dispatch and error reports.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -10,11 +11,8 @@
 #include "Interrupt.h"
 #include "Session.h"
 #include "Tool.h"
-#include "Words.h"
 
 namespace voqtool {
-
-std::vector<std::string> Words(const std::string& text) { return voqrec::Words(text); }
 
 void LiveBlock::Show(const std::vector<std::string>& lines) {
     std::string text;
@@ -31,6 +29,43 @@ void LiveBlock::Show(const std::vector<std::string>& lines) {
     std::fputs(text.c_str(), out_);
     std::fflush(out_);
     shown_ = lines.size();
+}
+
+void StatusLine::Show(const std::string& line) {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void StatusLine::Clear() {
+    if (!drawn_) return;
+    std::fputs("\r\x1b[K", stderr);
+    drawn_ = false;
+}
+
+void StatusLine::Finish() {
+    if (!drawn_) return;
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+}
+
+bool StepUntilDone(Session& session, StatusLine& status, const std::function<bool()>& step,
+                   const std::function<void()>& show) {
+    auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    for (;;) {
+        if (Interrupted()) return true;
+        const bool more = step();
+        const auto now = std::chrono::steady_clock::now();
+        if (!more || now - lastShown >= std::chrono::milliseconds(250)) {
+            lastShown = now;
+            status.Clear();
+            session.DrainMessages();
+            show();
+        }
+        if (!more) return false;
+    }
 }
 
 int Main(int argc, char** argv) {
@@ -70,6 +105,7 @@ int Main(int argc, char** argv) {
         case Command::Stream: code = RunStream(options, session); break;
         case Command::Record: code = RunRecord(options, session); break;
         case Command::Repair: code = RunRepair(options); break;
+        case Command::Lsl: code = RunLsl(options, session); break;
         case Command::View: code = RunView(options, session); break;
         case Command::Sim: code = RunSim(options); break;
         case Command::None: code = kExitUsage; break;

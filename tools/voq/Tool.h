@@ -86,6 +86,7 @@ struct StreamOptions {
     double seconds = -1.0;     // negative: until Ctrl-C
     StreamFormat format = StreamFormat::Auto;
     std::string output;        // empty: standard output
+    bool hostTimes = false;    // time column: the host time of each sample
     double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
@@ -114,7 +115,13 @@ struct ViewOptions {
     double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
-enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Sim };
+struct LslOptions {
+    MontageOptions montage;
+    std::string filter;        // empty: unfiltered
+    double seconds = -1.0;     // negative: until Ctrl-C
+};
+
+enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Lsl, Sim };
 
 struct Options {
     Command command = Command::None;
@@ -124,6 +131,7 @@ struct Options {
     RecordOptions record;
     RepairOptions repair;
     ViewOptions view;
+    LslOptions lsl;
     SimOptions sim;            // options of `voq sim`
 };
 

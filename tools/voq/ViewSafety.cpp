@@ -6,15 +6,11 @@
 #include <cctype>
 
 #include "Tool.h"
+#include "voq/Text.h"
 
 namespace voqtool {
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool IsIPv4(const std::string& host) {
     in_addr a;
