@@ -543,9 +543,9 @@ const char* Recorder::EventType(const Event& event) {
     case kOverflow:
     case kViolation:
     case kClipped:
-    case kPadding:
+    case kPadding: return kDataLossEvent;
     case kLinkLost:
-    case kLinkRestored: return kDataLossEvent;
+    case kLinkRestored: return kLinkEvent;
     case kImpedance: return kImpedanceEvent;
     default: return kNoteEvent;
     }
@@ -561,7 +561,7 @@ Annotation Recorder::Place(const Event& e, uint64_t end) const {
     if (e.kind == kPadding) a.duration = OnsetUnits(static_cast<uint64_t>(e.value), plan_.rate);
     a.text = EventText(e);
     a.type = EventType(e);
-    if (e.kind == kTrigger) a.value = std::to_string(e.value);
+    if (e.kind == kTrigger || e.kind == kLinkRestored) a.value = std::to_string(e.value);
     return a;
 }
 

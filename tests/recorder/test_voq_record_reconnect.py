@@ -9,13 +9,15 @@ recording; the full run is the one a user would try: drops at 6 s and 16 s
 for 3 s each in a 30-s recording.  Checked: exit 0; one file per stretch
 between losses, each read by MNE; "link lost" at the end of every file but
 the last, "link restored, N samples missing" at the start of every file but
-the first; every trigger onset the headset sent while the link was up, in
+the first, and the same in each file's events table (trial_type "link",
+the missing count in the value column); every trigger onset the headset sent while the link was up, in
 order, none twice (from the simulator's truth file of their measurement
 times); N within 2 % of the true gap (the truth's times against the samples
 recorded between the onsets around it); and the recording resumed within
 the start-up time plus 1 s after the headset came back.
 """
 
+import csv
 import os
 import subprocess
 import sys
@@ -36,6 +38,13 @@ def onsets(raw):
         if text.startswith("TRG ") and text != "TRG 0":
             result.append((int(round(onset * RATE)), int(text[4:])))
     return result
+
+
+def link_rows(path):
+    """(sample, annotation, value) of the "link" rows of a file's events table."""
+    with open(os.path.splitext(path)[0] + "_events.tsv", newline="") as f:
+        return [(int(r["sample"]), r["annotation"], r["value"])
+                for r in csv.DictReader(f, delimiter="\t") if r["trial_type"] == "link"]
 
 
 def recorded_samples(raw):
@@ -92,6 +101,10 @@ class RecordThroughDrops(unittest.TestCase):
                 self.assertEqual(len(restored), 1)
                 self.assertEqual(restored[0][0], 0.0)
                 missing = int(restored[0][1].split()[2])
+                # The events tables say the same.
+                self.assertEqual(link_rows(files[k])[-1][1], "link lost")
+                self.assertEqual(link_rows(files[k])[-1][0], recorded_samples(raws[k]) - 1)
+                self.assertEqual(link_rows(files[k + 1])[0], (0, restored[0][1], str(missing)))
                 # The onsets on either side of the gap.
                 before = [(s, i) for i, (kk, s, _) in enumerate(found) if kk == k][-1]
                 after = [(s, i) for i, (kk, s, _) in enumerate(found) if kk == k + 1][0]
