@@ -377,7 +377,8 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
                     pass
 
     def stream_lsl(self, seconds: Optional[float] = None, *,
-                   progress: Optional[Callable[[Dict[str, int]], Any]] = None) -> Dict[str, int]:
+                   progress: Optional[Callable[[Dict[str, int]], Any]] = None,
+                   reconnect: float = 60.0) -> Dict[str, int]:
         """Streams the output channels on the Lab Streaming Layer for
         `seconds` (None: until Ctrl-C) and returns the counts ("samples",
         "markers", "triggers", "overflowed").
@@ -392,11 +393,16 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
         :meth:`alarms`).  Samples go out as soon as they arrive.  Starts
         acquisition when the headset is not acquiring and stops it again.  A
         KeyboardInterrupt closes the streams and is raised again.
-        `progress` is called after every push with the counts so far.  For
-        an application's own loop, and markers of its own, use
+        `progress` is called after every push with the counts so far.
+
+        A lost link is reconnected for up to `reconnect` seconds (0: a lost
+        link raises at once; :attr:`reconnect` is set to it while streaming
+        and put back afterwards): the streams stay open, and the markers
+        "link lost" and "link restored, <N> samples missing" say what is
+        missing.  For an application's own loop, and markers of its own, use
         :class:`voq.lsl.Outlet`."""
         from .lsl import stream
-        return stream(self, seconds, progress)
+        return stream(self, seconds, progress, reconnect)
 
     def __repr__(self) -> str:
         if self._handle is None:

@@ -292,6 +292,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
     lsl->callback([&o] { o.command = Command::Lsl; });
     AddMontageOptions(lsl, o.lsl.montage);
     AddFilterOption(lsl, o.lsl.filter);
+    AddReconnectOption(lsl, o.lsl.reconnectSeconds);
     lsl->add_option("--seconds", o.lsl.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
 

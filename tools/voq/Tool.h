@@ -119,6 +119,7 @@ struct LslOptions {
     MontageOptions montage;
     std::string filter;        // empty: unfiltered
     double seconds = -1.0;     // negative: until Ctrl-C
+    double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
 enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Lsl, Sim };
