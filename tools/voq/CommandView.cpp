@@ -335,9 +335,11 @@ int RunView(const Options& options, Session& session) {
         state.ReadAndPublish(hub);
         state.ApplyFilterRequest(hub);
 
-        // The contact view keeps the impedance driver on while it is open.
+        // The contact view keeps the impedance driver on while it is open
+        // (switched when the link is up: a lost link refuses commands, and
+        // its reconnection restores the driver as it was).
         const bool wanted = hub.Count(kContactView) > 0;
-        if (wanted != driverOn) {
+        if (wanted != driverOn && VOQ_Headset_IsLinkUp(h) != 0) {
             if (wanted)
                 session.StartImpedanceDriver();
             else
