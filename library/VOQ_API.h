@@ -858,6 +858,76 @@ VOQ_EXPORT double VOQ_Headset_GetCallbackSampleTime(VOQ_Headset h);
 /** Seconds without any block after which the waiting functions give up. */
 #define VOQ_WAIT_SILENCE_LIMIT 5.0
 
+/* ------------------------------------------------------------------------ */
+/** @name Reconnection after a lost link */
+/** @{ */
+
+/*
+ * A link that fails (the device has gone: a hung-up line, a read or write
+ * failing with EIO, ENXIO, ENODEV or EPIPE) is normally an error, like every
+ * other failure.  With reconnection asked for (VOQ_Headset_SetReconnect), a
+ * headset that has been connected and started up rides through it:
+ *  - the failure is not reported; the link is "lost" (VOQ_Headset_IsLinkUp
+ *    returns 0), a level-1 message says so, and a VOQ_LINK_LOST event is
+ *    posted;
+ *  - a thread of the library reopens the same port, with back-off, until the
+ *    time given has passed; it runs the start-up again, checks that the
+ *    headset has the same serial number and calibration memory, and
+ *    restores what had been set on the device: sampling rate and filter
+ *    mode, accelerometer rate, impedance driver, analog reset, and the data
+ *    stream.  The sources, montage, reference, processing stages, buffers,
+ *    batch configuration and callbacks are kept as they were, so every
+ *    handle stays valid; background acquisition goes on by itself;
+ *  - when the link is back a level-1 message and a VOQ_LINK_RESTORED event
+ *    give the number of samples missing (from the host times of the last
+ *    sample before and the first after, at the sampling rate).  The time
+ *    stamps (seconds since connection) go on from the first connection;
+ *  - another headset on the port, or no headset by the end of the time,
+ *    ends it: a level-1 message, a VOQ_LINK_GAVE_UP event, the port closed,
+ *    and the waits, reads and commands fail with the reason.
+ * While the link is lost the waiting functions read nothing: they return
+ * batches still buffered from before the loss, otherwise they wait for the
+ * link (bounded by the reconnection's time, not by VOQ_WAIT_SILENCE_LIMIT);
+ * the first batch after it is paced like a first batch, without discarding
+ * anything.  Commands (and Receive) fail at once with "Cannot send commands
+ * to headset: the link is lost (reconnecting)".  Callbacks may also run on
+ * the reconnection's thread while it starts the stream.  Disconnect, Connect
+ * and Delete stop a reconnection first.  The headset's own counters start
+ * again with the start-up, so they cannot measure the gap.
+ */
+#define VOQ_LINK_LOST 1     /* the link failed; reconnecting */
+#define VOQ_LINK_RESTORED 2 /* the link is back; `missing` samples are missing */
+#define VOQ_LINK_GAVE_UP 3  /* no reconnection: the session is over */
+
+/** Sets how long to keep trying to reconnect after a lost link, in seconds;
+ *  0 (the default) turns reconnection off, so that a lost link is an error
+ *  as it has always been.  Applies to the next loss.  A negative or
+ *  non-finite value fails with "cannot keep reconnecting for ... seconds".
+ *  Failures are stored as the error.  Thread: the controlling thread. */
+VOQ_EXPORT void VOQ_Headset_SetReconnect(VOQ_Headset h, double seconds);
+/** @return the reconnection time set with VOQ_Headset_SetReconnect (0: off);
+ *  -1.0 on error.  Thread: any. */
+VOQ_EXPORT double VOQ_Headset_GetReconnect(VOQ_Headset h);
+/** @return 1 when the port is open and the link is not lost, 0 when it is
+ *  lost (a reconnection is trying), given up or not connected; 0 on error.
+ *  Thread: any. */
+VOQ_EXPORT int VOQ_Headset_IsLinkUp(VOQ_Headset h);
+/** Takes the oldest link event not yet taken (at most 1000 are kept).  Every
+ *  loss gives one VOQ_LINK_LOST event followed by one VOQ_LINK_RESTORED or
+ *  VOQ_LINK_GAVE_UP event.  The out arguments may be NULL:
+ *    seconds - when it happened, in seconds since connection;
+ *    missing - for VOQ_LINK_RESTORED, the samples missing across the loss;
+ *              else 0;
+ *    before  - how many of the samples now buffered in the output channels
+ *              came before the loss (read that many, then the gap falls).
+ *  @return the event's kind (VOQ_LINK_LOST, VOQ_LINK_RESTORED,
+ *  VOQ_LINK_GAVE_UP), 0 when there is none; 0 on error.  Thread: the
+ *  controlling thread (it takes the read lock briefly, to see the buffers
+ *  and the sample count together). */
+VOQ_EXPORT int VOQ_Headset_GetLinkEvent(VOQ_Headset h, double *seconds, size_t *missing, size_t *before);
+
+/** @} */
+
 #ifdef __cplusplus
 }
 #endif

@@ -481,6 +481,24 @@ int VOQ_Headset_StartBackgroundAcquisition(VOQ_Headset h) {
 void VOQ_Headset_StopBackgroundAcquisition(VOQ_Headset h) {
     FrameVoid([&] { H(h)->StopBackgroundAcquisition(); });
 }
+void VOQ_Headset_SetReconnect(VOQ_Headset h, double seconds) {
+    FrameVoid([&] { H(h)->SetReconnect(seconds); });
+}
+double VOQ_Headset_GetReconnect(VOQ_Headset h) {
+    return Frame<double>(-1.0, [&] { return H(h)->ReconnectSeconds(); });
+}
+int VOQ_Headset_IsLinkUp(VOQ_Headset h) { return Frame<int>(0, [&] { return H(h)->IsLinkUp() ? 1 : 0; }); }
+int VOQ_Headset_GetLinkEvent(VOQ_Headset h, double* seconds, size_t* missing, size_t* before) {
+    return Frame<int>(0, [&] {
+        VOQ::LinkEvent event;
+        uint64_t buffered = 0;
+        if (!H(h)->TakeLinkEvent(event, buffered)) return 0;
+        if (seconds) *seconds = event.seconds;
+        if (missing) *missing = size_t(event.missing);
+        if (before) *before = size_t(buffered);
+        return event.kind;
+    });
+}
 double VOQ_Headset_WaitForBatch(VOQ_Headset h) { return Frame<double>(0.0, [&] { return H(h)->WaitForBatch(); }); }
 size_t VOQ_Headset_WaitForSamples(VOQ_Headset h, size_t n) {
     return Frame<size_t>(0, [&] { return size_t(H(h)->WaitForSamples(n)); });

@@ -67,6 +67,12 @@ std::string OverflowMarker(uint64_t samples) {
     return "overflow, " + std::to_string(samples) + " samples lost";
 }
 
+std::string LinkLostMarker() { return "link lost"; }
+
+std::string LinkRestoredMarker(uint64_t missing) {
+    return "link restored, " + std::to_string(missing) + " samples missing";
+}
+
 Outlet::Outlet(VOQ::Headset& headset) : Outlet(reinterpret_cast<VOQ_Headset>(&headset)) {}
 
 Outlet::Outlet(VOQ_Headset headset) : headset_(headset), description_(DescribeHeadset(headset)) {
@@ -180,9 +186,27 @@ bool Outlet::Step() {
     if (!started_) throw LslError("the LSL outlet has not started");
     if (targetSamples_ >= 0 && stats_.samplesPushed >= static_cast<uint64_t>(targetSamples_)) return false;
     SleepUntilNextBlockIsNear();
+    TakeLinkEvents();
+    if (reconnecting_) {
+        // The wait would last until the link is back: look again soon, so
+        // that the caller stays responsive.
+        VOQ_ClearError();
+        const size_t level = VOQ_Headset_GetNumberOfBufferedSamples(headset_);
+        CheckLibrary("no samples from the headset");
+        if (level == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            PollHeadset();
+            return true;
+        }
+    }
     VOQ_ClearError();
     size_t waiting = VOQ_Headset_WaitForSamples(headset_, 1);
-    CheckLibrary("no samples from the headset");
+    if (const char* error = VOQ_ClearError()) {
+        const std::string text = error;
+        TakeLinkEvents();
+        throw LslError("no samples from the headset: " + text);
+    }
+    TakeLinkEvents();
     NoteArrival();
     if (targetSamples_ >= 0)
         waiting = static_cast<size_t>(
@@ -230,16 +254,50 @@ void Outlet::PushSamples(size_t count) {
     if (known < count) FillEarlierStamps(count, known);
     if (lsl_push_chunk_ftnp(samples_, chunk_.data(), static_cast<unsigned long>(count * n), stamps_.data(), 1) != 0)
         throw LslError("cannot push samples to the LSL stream " + description_.name + ": " + LslFailure());
+    const uint64_t first = stats_.samplesPushed;
     stats_.samplesPushed += count;
     ++stats_.chunksPushed;
-    if (trigger < 0) return;
+    if (count > 0) lastStamp_ = stamps_[count - 1];
     for (size_t j = 0; j < count; ++j) {
+        MarkLink(first + j, stamps_[j]);
+        if (trigger < 0) continue;
         const long long value = std::isfinite(triggers_[j]) ? std::llround(triggers_[j]) : 0;
         if (value != trigger_ && value != 0) {
             Mark(TriggerMarker(value), stamps_[j]);
             ++stats_.triggerMarkers;
         }
         trigger_ = value;
+    }
+}
+
+void Outlet::TakeLinkEvents() {
+    for (;;) {
+        size_t missing = 0, before = 0;
+        VOQ_ClearError();
+        const int kind = VOQ_Headset_GetLinkEvent(headset_, nullptr, &missing, &before);
+        CheckLibrary("cannot read the headset's link events");
+        if (kind == 0) break;
+        // The samples pushed so far are the samples read so far; `before`
+        // of those buffered now come before the gap.
+        const uint64_t gap = stats_.samplesPushed + before;
+        reconnecting_ = kind == VOQ_LINK_LOST;
+        if (kind == VOQ_LINK_LOST) {
+            // Stamped with the last sample before the gap.
+            linkMarkers_.push_back({gap > 0 ? gap - 1 : 0, LinkLostMarker()});
+        } else if (kind == VOQ_LINK_RESTORED) {
+            ++stats_.linkLosses;
+            stats_.samplesMissing += missing;
+            linkMarkers_.push_back({gap, LinkRestoredMarker(missing)});
+        }
+    }
+    // Markers of samples pushed already go out now, with the last stamp.
+    if (stats_.samplesPushed > 0) MarkLink(stats_.samplesPushed - 1, lastStamp_);
+}
+
+void Outlet::MarkLink(uint64_t sample, double stamp) {
+    while (!linkMarkers_.empty() && linkMarkers_.front().sample <= sample) {
+        Mark(linkMarkers_.front().text, stamp);
+        linkMarkers_.pop_front();
     }
 }
 

@@ -18,8 +18,13 @@
 //     (TRG, when the output channels carry it) changes to a value other than
 //     0, stamped with that very sample's time stamp; "alarm <name>" for each
 //     alarm of the headset (taken off its list), "overflow, <N> samples
-//     lost" when samples were lost because they were not read in time, and
-//     whatever Mark() is given (link events), stamped when noticed.
+//     lost" when samples were lost because they were not read in time,
+//     "link lost" (stamped with the last sample before a lost link, or
+//     when noticed) and "link restored, <N> samples missing" (stamped with
+//     the first sample after it) when the headset reconnects by itself
+//     (VOQ_Headset_SetReconnect), and whatever Mark() is given, stamped when
+//     noticed.  The streams stay open across a lost link: an inlet sees the
+//     gap in the time stamps and the two markers.
 // The source_id is the same for the same headset every time, so that an
 // inlet finds a restarted outlet again.
 //
@@ -40,6 +45,7 @@
 #define VOQ_LSL_OUTLET_H
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -61,12 +67,16 @@ struct OutletStats {
     uint64_t triggerMarkers = 0;
     uint64_t alarms = 0;
     uint64_t overflowedSamples = 0;   // lost before they were read
+    uint64_t linkLosses = 0;          // lost links the stream went on after
+    uint64_t samplesMissing = 0;      // samples those losses missed
 };
 
 // Marker texts.
 std::string TriggerMarker(long long value);        // "trigger 5"
 std::string AlarmMarker(int code);                  // "alarm BatteryLevel"
 std::string OverflowMarker(uint64_t samples);       // "overflow, 12 samples lost"
+std::string LinkLostMarker();                       // "link lost"
+std::string LinkRestoredMarker(uint64_t missing);   // "link restored, 12 samples missing"
 
 class Outlet {
 public:
@@ -88,8 +98,10 @@ public:
     // pushes them, then the markers they and the headset call for.  Returns
     // false once the requested samples are pushed (and after Close()).
     // Throws LslError when the headset fails (no samples for
-    // VOQ_WAIT_SILENCE_LIMIT seconds, a failed background acquisition) or a
-    // push fails; the outlet stays open.
+    // VOQ_WAIT_SILENCE_LIMIT seconds, a failed background acquisition, a
+    // lost link that did not come back) or a push fails; the outlet stays
+    // open.  While a lost link is being reconnected it returns after a short
+    // pause when nothing is buffered, instead of waiting for the link.
     bool Step();
     // Pushes a marker, stamped `stamp` (seconds of lsl_local_clock()), or
     // now when `stamp` is negative.
@@ -113,6 +125,11 @@ private:
     void PushSamples(size_t count);
     void FillEarlierStamps(size_t count, size_t known);
     void PollHeadset();
+    // Takes the headset's link events (samples buffered now are the next
+    // pushed) and pushes the markers of samples already pushed.
+    void TakeLinkEvents();
+    // The link markers due at the sample numbered `sample`, stamped `stamp`.
+    void MarkLink(uint64_t sample, double stamp);
     void StopAcquisition();
     void Release();
 
@@ -133,6 +150,15 @@ private:
     std::vector<double> stamps_;
     std::vector<double> triggers_;
     OutletStats stats_;
+    // Link markers not yet pushed, each with the number of the sample whose
+    // stamp it takes, in order.
+    struct LinkMarker {
+        uint64_t sample;
+        std::string text;
+    };
+    std::deque<LinkMarker> linkMarkers_;
+    bool reconnecting_ = false;
+    double lastStamp_ = -1.0;         // of the last sample pushed
 };
 
 }  // namespace voqlsl

@@ -17,7 +17,10 @@
  * samples, each stamped with its own time on the clock of lsl_local_clock(),
  * and "VOQ <serial number> markers" (type Markers, source_id
  * "VOQ-<serial number>-markers") with "trigger <value>", "alarm <name>",
- * "overflow, <N> samples lost" and the caller's own markers.
+ * "overflow, <N> samples lost", "link lost" and "link restored, <N> samples
+ * missing" (when the headset reconnects by itself after a lost link, see
+ * VOQ_Headset_SetReconnect: the streams stay open) and the caller's own
+ * markers.
  *
  * Conventions: functions never throw.  A failure stores its text, which
  * VOQLSL_Error returns on the same thread until the next failure there, and
@@ -70,7 +73,9 @@ VOQLSL_EXPORT VOQLSL_Outlet VOQLSL_Open(VOQ_Headset headset);
 VOQLSL_EXPORT int VOQLSL_Start(VOQLSL_Outlet o, double seconds);
 /** Waits until samples have arrived (about one block of the headset, at
  *  most VOQ_WAIT_SILENCE_LIMIT seconds) and pushes them with their time
- *  stamps, then the markers they and the headset call for.
+ *  stamps, then the markers they and the headset call for.  While a lost
+ *  link is being reconnected it returns 1 after a short pause when nothing
+ *  is buffered; a link that does not come back is an error.
  *  @return 1 while there is more to stream, 0 when the requested time is
  *  streamed (or the outlet is closed); -1 on error (the outlet stays open:
  *  call again, or close it).  Thread: the headset's controlling thread. */

@@ -21,6 +21,7 @@ const char* const kAlarmEvent = "alarm";
 const char* const kDataLossEvent = "data loss";
 const char* const kImpedanceEvent = "impedance";
 const char* const kNoteEvent = "annotation";
+const char* const kLinkEvent = "link";
 
 const std::vector<EventType> kEventTypes = {
     {kTriggerEvent, "The trigger input changed to the value in the value column"},
@@ -29,6 +30,8 @@ const std::vector<EventType> kEventTypes = {
                      "beyond a signal's range, or samples repeated to complete the last data record"},
     {kImpedanceEvent, "An electrode impedance measured before the recording"},
     {kNoteEvent, "A note added by the program that recorded"},
+    {kLinkEvent, "The link to the headset was lost (the last sample before the loss), or restored (the first "
+                 "sample after it, with the number of samples missing)"},
 };
 
 namespace {
@@ -81,7 +84,8 @@ std::string SidecarText() {
            "\n    }\n"
            "  },\n"
            "  \"value\": {\n"
-           "    \"Description\": \"The trigger input's new value (0 to 255) for a trigger event; n/a for the others\"\n"
+           "    \"Description\": \"The trigger input's new value (0 to 255) for a trigger event, the samples missing for "
+           "a restored link; n/a for the others\"\n"
            "  },\n"
            "  \"sample\": {\n"
            "    \"Description\": \"The sample of the onset in the recording file, counted from 0\"\n"

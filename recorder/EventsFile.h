@@ -16,7 +16,7 @@
 //               stores it plus the start's fraction of a second)
 //   duration    seconds; 0 for an instant
 //   trial_type  the kind: "trigger", "alarm", "data loss", "impedance",
-//               "annotation" (see kEventTypes)
+//               "annotation", "link" (see kEventTypes)
 //   value       the trigger's new value for a trigger, "n/a" otherwise
 //   sample      the onset's sample in the file, counted from 0
 //   annotation  the annotation's text in the file
@@ -53,6 +53,7 @@ extern const char* const kAlarmEvent;        // "alarm"
 extern const char* const kDataLossEvent;     // "data loss"
 extern const char* const kImpedanceEvent;    // "impedance"
 extern const char* const kNoteEvent;         // "annotation"
+extern const char* const kLinkEvent;         // "link"
 
 // "dir/session.bdf" -> "dir/session_events.tsv" and "dir/session_events.json".
 std::string EventsPath(const std::string& recordingPath);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include "EdfSegment.h"
 #include "voq/Protocol.h"
@@ -24,6 +25,8 @@ enum EventKind : int32_t {
     kImpedance,
     kNote,
     kPadding,   // value: the samples added
+    kLinkLost,
+    kLinkRestored,   // value: the samples missing
 };
 
 const char* const kPaddingText = "Padding (not recorded)";
@@ -314,9 +317,29 @@ bool Recorder::Step() {
     if (closed_ || finished_) return false;
     if (!started_) throw RecorderError("the recording has not started");
     try {
+        TakeLinkEvents();
+        if (link_ == LinkAway::Reconnecting) {
+            // The wait would last until the link is back: look again soon,
+            // so that the caller stays responsive.
+            VOQ_ClearError();
+            const size_t level = VOQ_Headset_GetNumberOfBufferedSamples(headset_);
+            CheckLibrary("cannot record");
+            if (level < batchSize_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return true;
+            }
+        }
         VOQ_ClearError();
         VOQ_Headset_WaitForBatch(headset_);
-        CheckLibrary("no samples from the headset");
+        if (const char* error = VOQ_ClearError()) {
+            // A link that did not come back ends the file with its loss.
+            const std::string text = error;
+            TakeLinkEvents();
+            if (link_ != LinkAway::No && stats_.samplesWritten > segmentFirst_)
+                AddEvent(kLinkLost, 0, stats_.samplesWritten - 1);
+            throw RecorderError("no samples from the headset: " + text);
+        }
+        TakeLinkEvents();
         if (firstBatch_) {
             VOQ_ClearError();
             overflowBase_ = VOQ_Headset_GetNumberOfOverflowedSamples(headset_);
@@ -340,7 +363,13 @@ bool Recorder::Step() {
         uint64_t take = batchSize_;
         if (targetSamples_ >= 0)
             take = std::min<uint64_t>(take, static_cast<uint64_t>(targetSamples_) - stats_.samplesWritten);
-        for (uint64_t j = 0; j < take; ++j) AppendSample(&batch_[j * n], times_[j]);
+        for (uint64_t j = 0; j < take; ++j) {
+            if (!gaps_.empty() && gaps_.front().restored && gaps_.front().sample <= stats_.samplesWritten) {
+                ContinueAfterGap(gaps_.front().missing, times_[j]);
+                gaps_.pop_front();
+            }
+            AppendSample(&batch_[j * n], times_[j]);
+        }
         PollHeadset();
         NoteEvents();
         if (targetSamples_ >= 0 && stats_.samplesWritten >= static_cast<uint64_t>(targetSamples_)) finished_ = true;
@@ -352,6 +381,45 @@ bool Recorder::Step() {
         throw;
     }
     return !finished_;
+}
+
+void Recorder::TakeLinkEvents() {
+    for (;;) {
+        size_t missing = 0, before = 0;
+        VOQ_ClearError();
+        const int kind = VOQ_Headset_GetLinkEvent(headset_, nullptr, &missing, &before);
+        CheckLibrary("cannot record");
+        if (kind == 0) return;
+        // The samples written so far are the samples read so far.
+        if (kind == VOQ_LINK_LOST) {
+            link_ = LinkAway::Reconnecting;
+            gaps_.push_back(Gap{stats_.samplesWritten + before, 0, false});
+        } else if (kind == VOQ_LINK_RESTORED) {
+            link_ = LinkAway::No;
+            if (!gaps_.empty() && !gaps_.back().restored) {
+                gaps_.back().restored = true;
+                gaps_.back().missing = missing;
+            }
+        } else {
+            link_ = LinkAway::GaveUp;
+        }
+    }
+}
+
+void Recorder::ContinueAfterGap(uint64_t missing, double hostTime) {
+    ++stats_.linkLosses;
+    stats_.samplesMissing += missing;
+    if (stats_.samplesWritten > segmentFirst_) {
+        // The open file ends with the loss; the next one starts after the
+        // gap, at the time of its first sample.
+        AddEvent(kLinkLost, 0, stats_.samplesWritten - 1);
+        CloseSegment(false);
+        start_ = hostTime + VOQ::CalendarMinusHostClock();
+        OpenSegment();
+    } else {
+        AddEvent(kLinkLost, 0, stats_.samplesWritten);
+    }
+    AddEvent(kLinkRestored, static_cast<int64_t>(missing), stats_.samplesWritten);
 }
 
 void Recorder::PollHeadset() {
@@ -461,6 +529,8 @@ std::string Recorder::EventText(const Event& event) const {
     }
     case kNote: return notes_[static_cast<size_t>(event.value)];
     case kPadding: return kPaddingText;
+    case kLinkLost: return "link lost";
+    case kLinkRestored: return "link restored, " + std::to_string(event.value) + " samples missing";
     default: return "Event";
     }
 }
@@ -474,6 +544,8 @@ const char* Recorder::EventType(const Event& event) {
     case kViolation:
     case kClipped:
     case kPadding: return kDataLossEvent;
+    case kLinkLost:
+    case kLinkRestored: return kLinkEvent;
     case kImpedance: return kImpedanceEvent;
     default: return kNoteEvent;
     }
@@ -489,7 +561,7 @@ Annotation Recorder::Place(const Event& e, uint64_t end) const {
     if (e.kind == kPadding) a.duration = OnsetUnits(static_cast<uint64_t>(e.value), plan_.rate);
     a.text = EventText(e);
     a.type = EventType(e);
-    if (e.kind == kTrigger) a.value = std::to_string(e.value);
+    if (e.kind == kTrigger || e.kind == kLinkRestored) a.value = std::to_string(e.value);
     return a;
 }
 

@@ -51,6 +51,14 @@
 // each starts at the sample after the previous one's last, with its own
 // start time.
 //
+// A lost link: with reconnection on (VOQ_Headset_SetReconnect), the file
+// ends at the last sample before the loss with the annotation "link lost",
+// and the recording goes on in the next numbered file, which starts with
+// "link restored, N samples missing" and whose start time is that of its
+// first sample.  While the link is away Step() returns at once (after a
+// short pause) instead of waiting for it; a link that does not come back
+// ends the open file with "link lost" and fails the step.
+//
 // Failures: a file that cannot be written (disk full, a size limit, a deleted
 // file or directory) stops the recording with a RecorderError; the records
 // written before stay readable (the file is closed, its header corrected and
@@ -68,6 +76,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -108,6 +117,8 @@ struct RecordingStats {
     uint64_t alarms = 0;
     uint64_t clippedValues = 0;        // values beyond their signal's range
     uint64_t annotations = 0;          // stored in closed files
+    uint64_t linkLosses = 0;           // losses of the link the recording went on after
+    uint64_t samplesMissing = 0;       // samples those losses missed
     unsigned segments = 0;             // files begun
 };
 
@@ -176,6 +187,12 @@ private:
     void AppendSample(const double* values, double hostTime);
     void AddEvent(int kind, int64_t value, uint64_t sample);
     void PollHeadset();
+    // Takes the headset's link events: where each gap falls among the
+    // samples, and how many it misses.
+    void TakeLinkEvents();
+    // Ends the open file with the loss and starts the next one after the
+    // gap, with the sample measured at `hostTime`.
+    void ContinueAfterGap(uint64_t missing, double hostTime);
     void MeasureImpedances();
     void StopAcquisition();
     void Fail(bool fileBroken);
@@ -229,6 +246,14 @@ private:
     int64_t trigger_ = 0;              // current trigger value
     std::vector<Impedance> impedances_;
     RecordingStats stats_;
+    struct Gap {
+        uint64_t sample;               // the first sample after it
+        uint64_t missing;
+        bool restored;
+    };
+    enum class LinkAway { No, Reconnecting, GaveUp };
+    std::deque<Gap> gaps_;
+    LinkAway link_ = LinkAway::No;
 };
 
 }  // namespace voqrec

@@ -222,9 +222,18 @@ void Simulator::Device::Run() {
             fds[count++] = {link.Descriptor(), events, 0};
         }
         if (link.Watch().Descriptor() >= 0) fds[count++] = {link.Watch().Descriptor(), POLLIN, 0};
-        const int timeoutMs = int(std::ceil(until * 1000.0));
         lock.unlock();
-        poll(fds, count, timeoutMs);
+#ifdef __linux__
+        // To the microsecond: a wait rounded up to whole milliseconds would
+        // write every block up to a millisecond after its time, a delay of
+        // the simulator's own on top of the link's jitter.
+        struct timespec timeout;
+        timeout.tv_sec = time_t(until);
+        timeout.tv_nsec = long((until - double(timeout.tv_sec)) * 1e9);
+        ppoll(fds, count, &timeout, nullptr);
+#else
+        poll(fds, count, int(std::ceil(until * 1000.0)));
+#endif
         if (fds[0].revents & POLLIN) {
             char drain[64];
             while (read(wakeRead, drain, sizeof drain) > 0) {

@@ -30,6 +30,13 @@ public:
     explicit LinkError(const std::string& message) : Error(message) {}
 };
 
+// A reconnection found another headset on the port (another serial number,
+// or calibration memory unlike the one read before): it gives up at once.
+class DifferentHeadsetError : public Error {
+public:
+    explicit DifferentHeadsetError(const std::string& message) : Error(message) {}
+};
+
 // Verifies the library's own build assumptions; throws one Error naming every
 // failed check, returns quietly in a correct build.
 void SanityCheck();

@@ -18,6 +18,8 @@
 //   Headset_Buffering.cpp    buffers, batches, waiting, background acquisition
 //   Headset_Times.cpp        sample times on the host's clock
 //   Headset_Info.cpp         firmware, battery and information strings
+//   Headset_Reconnect.cpp    a lost link: reconnection, restored settings,
+//                            link events and the samples missing
 //
 // Threads and locks: the caller's thread, and at most one background
 // acquisition thread.  `commandLock` is held for a whole command transaction;
@@ -75,6 +77,24 @@ public:
 
 private:
     std::atomic<bool> streaming{false};
+};
+
+// The reconnection worker: reopens the port after a lost link, runs the
+// start-up again and restores what the caller had set (Headset_Reconnect.cpp).
+class ReconnectThread : public Thread {
+public:
+    explicit ReconnectThread(Headset* owner) : headset(owner) {}
+    void* Run() override;
+    Headset* headset;
+};
+
+// One loss of the link, or its end (VOQ_LINK_LOST, VOQ_LINK_RESTORED,
+// VOQ_LINK_GAVE_UP), as VOQ_Headset_GetLinkEvent reports it.
+struct LinkEvent {
+    int kind = 0;
+    double seconds = 0.0;        // seconds since connection when it happened
+    uint64_t missing = 0;        // samples missing across the loss (restored)
+    uint64_t position = 0;       // samples processed before the gap
 };
 
 // Default message sink: the message and a newline on standard error.
@@ -143,6 +163,19 @@ public:
     // Seconds (PrecisionTime) when the last complete block arrived; -1 never.
     double LastBlockTime() const { return lastBlockTime; }
 
+    // ----- Reconnection (Headset_Reconnect.cpp) ------------------------------
+    // How long to keep trying after a lost link, in seconds; 0 (the default)
+    // turns reconnection off and leaves every failure as it was.
+    void SetReconnect(double seconds);
+    double ReconnectSeconds() const { return reconnectSeconds; }
+    // True when the port is open (or fed with fake data) and the link is not
+    // lost.
+    bool IsLinkUp() const { return IsConnected() && linkState.load() == kLinkUp && !linkFailed.load(); }
+    // Takes the oldest link event not yet taken; false when there is none.
+    // `before` is set to the number of samples still buffered in the output
+    // channels that came before the event's gap.
+    bool TakeLinkEvent(LinkEvent& event, uint64_t& before);
+
     // ----- Command transactions -------------------------------------------
     bool Send(Command& command, double timeout, int attempts);
     const uint8_t* Sign(Command& command);
@@ -178,6 +211,11 @@ public:
     int Shutdown();
     int SelfTest();
     void Initialize();
+    // The device part of the start-up (its steps up to the accelerometer
+    // rate).  A reconnection runs it without the pause for the battery
+    // report, keeps the sources when the calibration memory is unchanged,
+    // and fails as soon as the serial number is not `expectedSerial`.
+    void InitializeDevice(bool reconnecting, uint32_t expectedSerial);
 
     // Recorded identity and settings.
     std::string HardwareModel() const;
@@ -195,6 +233,9 @@ public:
     // ----- Responses and alarms ---------------------------------------------
     void ProcessResponse(const uint8_t* packet, size_t length, double receptionTime, double packetTime);
     std::string NullTerminatedString(const char* data, size_t length) const;
+    // Response processing of one calibration page: kept, or (while a
+    // reconnection checks the headset) compared with the image read before.
+    void TakeCalibrationPage(int page, const uint8_t* bytes);
     void ProcessAlarm(const uint8_t* packet, size_t length, double receptionTime, double packetTime);
     // The alarm's template filled with its parameters.
     static std::string AlarmText(int code, const std::vector<unsigned>& parameters);
@@ -368,7 +409,46 @@ public:
 
 private:
     friend class AcquisitionThread;
+    friend class ReconnectThread;
     friend class ReadLockGuard;
+
+    // Link state: up, lost (a reconnection is trying), given up.
+    static const int kLinkUp = 0;
+    static const int kLinkLost = 1;
+    static const int kLinkGaveUp = 2;
+    // What the caller had set on the device when the link was lost.
+    struct DeviceSettings {
+        double samplingRate = -1.0;
+        int filterMode = -1;
+        double accelerometerRate = -1.0;
+        int impedanceDriverMode = -1;
+        int analogResetMode = -1;
+        int dataAcquisitionMode = -1;
+        uint32_t serialNumber = 0xFFFFFFFFu;
+    };
+    // Called with the read lock held by the thread that found the link gone;
+    // true when a reconnection has taken over (the failure is not thrown).
+    bool LinkLost(const std::string& why);
+    bool Reconnecting() const { return linkState.load() == kLinkLost; }
+    // With reconnection on, a streaming headset silent for longer than
+    // VOQ_WAIT_SILENCE_LIMIT (counted from `since` at the earliest) has lost
+    // its link too: true when a reconnection has taken over.
+    bool SilenceIsLoss(double since);
+    // Throws unless this thread may send a command now: while the link is
+    // lost only the reconnection may (and not once it is asked to stop or
+    // its time is up).
+    void CheckLinkForCommand() const;
+    std::string GiveUpMessage() const;
+    void RunReconnection();
+    // Sends the rate and filter mode and queries the acquisition mode (the
+    // device part of ConfigureAcquisitionSettings).
+    int ApplyAcquisitionSettings(unsigned short samplesPerSecond, unsigned short filterMode);
+    void RestoreSession(const DeviceSettings& settings);
+    void GiveUp(const std::string& message);
+    void StopReconnecting();
+    void PostLinkEvent(int kind, uint64_t missing, uint64_t position);
+    // Reading thread, read lock held: the first sample after a gap.
+    void CloseGap(double firstStamp);
 
     // Device description
     Relaxed<int64_t> sensorCount;       // all-ones (as uint32) until known
@@ -500,6 +580,33 @@ private:
     void DiscardDownTo(uint64_t keep);
     uint64_t SamplesFor(double seconds) const;
 
+    // Reconnection.  linkState, reconnectSeconds, keepLink and the
+    // restoration count are atomics; the rest of this group is guarded by
+    // linkLock, except the gap fields, which belong to the reading thread
+    // (read lock).
+    std::atomic<int> linkState{kLinkUp};
+    RelaxedDouble reconnectSeconds{0.0};
+    std::atomic<bool> keepLink{false};       // an initialised connection the caller wants kept
+    std::atomic<bool> linkFailed{false};     // a link failure was thrown (no reconnection)
+    std::atomic<uint64_t> linkRestorations{0};
+    uint64_t restorationsSeen = 0;           // caller's thread (WaitForBatch)
+    mutable std::mutex linkLock;
+    std::deque<LinkEvent> linkEvents;
+    std::string lossReason;
+    std::string giveUpMessage;
+    double lossTime = 0.0;
+    double reconnectDeadline = 0.0;
+    DeviceSettings settingsAtLoss;
+    std::atomic<bool> checkingCalibration{false};
+    std::array<uint8_t, CalibrationLayout::kImageSize> calibrationCheck{};
+    std::set<int> calibrationCheckPages;
+    uint64_t samplesProcessed = 0;           // since construction
+    double lastSampleStamp = 0.0;            // on the sample clock
+    bool haveLastSample = false;
+    bool gapOpen = false;                    // restored, no sample yet
+    double gapLastHost = 0.0;                // stamp of the last sample before
+    uint64_t gapPosition = 0;
+
     // Sample times (Headset_Times.cpp).  The clock belongs to the reading
     // thread (under the read lock); the times are read by the caller.
     SampleClock sampleClock;
@@ -509,7 +616,8 @@ private:
     void FitSampleTimes();
     double StampSample(const DataPacketStruct& packet);
 
-    // Background acquisition (last member: destroyed first, after it stopped)
+    // Background workers (last members: destroyed first, after they stopped)
+    ReconnectThread reconnectThread;
     AcquisitionThread acquisitionThread;
 };
 

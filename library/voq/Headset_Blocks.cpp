@@ -78,18 +78,34 @@ bool Headset::FillPendingInput(size_t count, bool& quiet) {
 // ---------------------------------------------------------------------------
 
 bool Headset::TryToReadBlock() {
+    // While the link is lost only the reconnection reads the port; the
+    // others wait for it.
+    auto othersWait = [this] { return Reconnecting() && !reconnectThread.IsCurrentThread(); };
+    if (othersWait()) {
+        Sleep(0.001);
+        return false;
+    }
     ReadLockGuard guard(*this);
+    if (othersWait()) return false;
     try {
-        if (resynchronizationNeeded && !Resynchronize()) return false;
-        return ReadBlock() != 0;
-    } catch (const DataStreamError& fault) {
-        if (WillShow(2)) Message(2, std::string(fault.what()) + " - resynchronizing...");
-        return Resynchronize();
+        try {
+            if (resynchronizationNeeded && !Resynchronize()) return false;
+            return ReadBlock() != 0;
+        } catch (const DataStreamError& fault) {
+            if (WillShow(2)) Message(2, std::string(fault.what()) + " - resynchronizing...");
+            return Resynchronize();
+        }
+    } catch (const LinkError& failure) {
+        if (LinkLost(failure.what())) return false;
+        linkFailed = true;
+        throw;
     }
 }
 
 void Headset::CheckReadable() const {
-    if (!port.IsOpenOrFake()) throw Error("Cannot read from headset: serial-port connection not yet established.");
+    if (port.IsOpenOrFake() || Reconnecting()) return;
+    if (linkState.load() == kLinkGaveUp) throw Error("Cannot read from headset: " + GiveUpMessage());
+    throw Error("Cannot read from headset: serial-port connection not yet established.");
 }
 
 int Headset::ReadBlock() {

@@ -160,12 +160,16 @@ void Headset::CheckWaitPossible(uint64_t samplesNeeded) {
 // Throws instead of waiting on when the worker has failed or the headset has
 // fallen silent.
 void Headset::CheckWaitProgress(double callStart) {
+    const int link = linkState.load();
+    if (link == kLinkGaveUp) throw Error("gave up waiting for samples: " + GiveUpMessage());
     if (acquisitionThread.finished.load() && acquisitionThread.failed.load() && !workerFailureReported) {
         workerFailureReported = true;
         throw Error("Background acquisition ended by an error: " + acquisitionThread.ErrorMessage());
     }
+    // While a reconnection tries, its own time limit bounds the wait.
+    if (link == kLinkLost) return;
     double since = std::max(callStart, double(LastBlockTime()));
-    if (PrecisionTime() - since > VOQ_WAIT_SILENCE_LIMIT)
+    if (PrecisionTime() - since > VOQ_WAIT_SILENCE_LIMIT && !SilenceIsLoss(callStart))
         throw Error("gave up waiting for samples: no block has arrived from the headset for " +
                     NumberString(VOQ_WAIT_SILENCE_LIMIT) + " seconds");
 }
@@ -220,12 +224,17 @@ double Headset::WaitForBatch() {
     CheckWaitPossible(N == 0 ? firstLevel : B);
     CheckWaitProgress(callStart);
 
+    // After a lost link the batches start again like the first one, without
+    // discarding: the samples from before the loss are still to be read.
+    const bool relinked = linkRestorations.load() != restorationsSeen || !IsLinkUp();
+
     bool reset = false;
     double stamp;
     double deadline = 0.0;
-    if (N == 0) {
+    if (N == 0 || relinked) {
         while (Buffered() < firstLevel) Pump(callStart);
-        if (Buffered() > firstLevel) DiscardDownTo(firstLevel);
+        restorationsSeen = linkRestorations.load();
+        if (N == 0 && Buffered() > firstLevel) DiscardDownTo(firstLevel);
         Sleep(kPauseAfterReset);
         ResetPace();
         reset = true;
@@ -264,8 +273,16 @@ double Headset::WaitForBatch() {
     }
 
     if (Buffered() < B) {
-        if (WillShow(2)) Message(2, "Real-time violation - refilling buffer and resetting controller");
+        // With reconnection on, the violation is reported once the buffer is
+        // refilled, and only when the link stayed up: samples that a lost
+        // link took are missing, not late.
+        const bool reconnection = reconnectSeconds > 0.0;
+        const uint64_t restorations = linkRestorations.load();
+        const char* const violation = "Real-time violation - refilling buffer and resetting controller";
+        if (!reconnection && WillShow(2)) Message(2, violation);
         while (Buffered() < B) Pump(callStart);
+        if (reconnection && IsLinkUp() && linkRestorations.load() == restorations && WillShow(2))
+            Message(2, violation);
         ResetPace();
         stamp = SecondsSinceConnection();
         Sleep(kPauseAfterReset);
@@ -274,7 +291,7 @@ double Headset::WaitForBatch() {
 
     const double level = double(Buffered());
     const double r = (level - double(B)) / R;
-    if (N == 0)
+    if (N == 0 || relinked)
         smoothedLevel = r;
     else
         smoothedLevel = levelSmoothing * smoothedLevel + (1.0 - levelSmoothing) * r;
@@ -399,13 +416,24 @@ void* AcquisitionThread::Run() {
         if (!wasRunning) headset->StartDataAcquisition();
         {
             StreamingScope scope(streaming);
+            const double loopStart = PrecisionTime();
             while (!stopRequested.load()) {
+                headset->SilenceIsLoss(loopStart);
+                // While the link is lost the reconnection owns the port (and
+                // the stream stops and starts again under it).
+                const int link = headset->linkState.load();
+                if (link == Headset::kLinkLost) {
+                    Sleep(kWorkerPollPause);
+                    continue;
+                }
+                if (link == Headset::kLinkGaveUp) throw Error(headset->GiveUpMessage());
                 if (headset->DataAcquisitionMode() == 0) break;
                 headset->TryToReadBlock();
                 Sleep(kPollPause);
             }
         }
-        if (!wasRunning && headset->DataAcquisitionMode() != 0) headset->StopDataAcquisition();
+        if (!wasRunning && headset->IsLinkUp() && headset->DataAcquisitionMode() != 0)
+            headset->StopDataAcquisition();
     } catch (const std::exception& e) {
         headset->Message(1, std::string("Background acquisition ended by an error: ") + e.what());
         throw;

@@ -29,6 +29,7 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
     // transaction there would wait for replies that only it could read.
     RefuseInsideCallback("send commands");
     if (port.FakeData() != nullptr) return true;
+    CheckLinkForCommand();
     if (!port.IsOpen()) throw Error("Cannot send commands to headset: serial-port connection not yet established.");
 
     std::lock_guard<std::mutex> transaction(commandLock);
@@ -62,13 +63,16 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
         int written;
         {
             ReadLockGuard guard(*this);
+            CheckLinkForCommand();
             written = port.Send(bytes.data(), bytes.size());
+            if (written < 0 && SerialPort::LinkFailed(-written)) {
+                // The command fails; a reconnection may take over the link.
+                const std::string failure = "Write to serial port failed with errno " + std::to_string(-written);
+                if (!LinkLost(failure)) linkFailed = true;
+                throw LinkError(failure);
+            }
         }
-        if (written < 0) {
-            const std::string failure = "Write to serial port failed with errno " + std::to_string(-written);
-            if (SerialPort::LinkFailed(-written)) throw LinkError(failure);
-            throw Error(failure);
-        }
+        if (written < 0) throw Error("Write to serial port failed with errno " + std::to_string(-written));
         if (size_t(written) < bytes.size())
             throw Error("Could not send complete command (sent " + std::to_string(written) + " of " +
                         std::to_string(bytes.size()) + " bytes)");
@@ -77,7 +81,8 @@ bool Headset::Send(Command& command, double timeout, int attempts) {
         const double deadline = PrecisionTime() + timeout;
         bool pending = true;
         do {
-            if (acquisitionThread.ReadsForOthers() && !acquisitionThread.IsCurrentThread()) {
+            CheckLinkForCommand();
+            if (acquisitionThread.ReadsForOthers() && !Reconnecting() && !acquisitionThread.IsCurrentThread()) {
                 // The worker, in its reading loop, settles the command.  Before
                 // and after that loop it may be waiting for this transaction's
                 // lock to start or stop the stream, so then the reply is read
@@ -243,14 +248,18 @@ int Headset::ConfigureAcquisitionSettings(unsigned short samplesPerSecond, unsig
     // Filter stages redesign themselves for a new rate; one that cannot run
     // at it refuses the change before anything is sent.
     if (samplesPerSecond > 0 && double(samplesPerSecond) != double(samplingRate)) CheckFiltersAt(samplesPerSecond);
+    int result = ApplyAcquisitionSettings(samplesPerSecond, filter);
+    RebaseBufferingController(samplingRate, true);
+    return result;
+}
+
+int Headset::ApplyAcquisitionSettings(unsigned short samplesPerSecond, unsigned short filter) {
     uint8_t payload[4];
     WriteU16LE(payload, samplesPerSecond);
     WriteU16LE(payload + 2, filter);
     Command command(CommandDestination::Master, CommandFamily::AcquisitionSettings, payload, sizeof payload);
     Send(command, kReplyTimeout, kAttempts);
-    int result = QueryDataAcquisitionMode();
-    RebaseBufferingController(samplingRate, true);
-    return result;
+    return QueryDataAcquisitionMode();
 }
 
 int Headset::QueryAccelerometerRate() {

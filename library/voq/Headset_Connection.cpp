@@ -59,6 +59,7 @@ Headset::Headset(const std::string& portName)
       previousError(0.0),
       integratedError(0.0),
       controllerUpdates(0.0),
+      reconnectThread(this),
       acquisitionThread(this) {
     port.Init();
     sampleTimes.Reserve(1024);
@@ -68,6 +69,7 @@ Headset::Headset(const std::string& portName)
     } catch (...) {
         // Release everything built so far; the original failure propagates.
         acquisitionThread.StopAndWait();
+        StopReconnecting();
         try {
             CleanUp();
         } catch (...) {
@@ -81,8 +83,9 @@ Headset::Headset(const std::string& portName)
 }
 
 Headset::~Headset() {
-    // The worker first, so that it never touches state being freed.
+    // The workers first, so that they never touch state being freed.
     acquisitionThread.StopAndWait();
+    StopReconnecting();
     try {
         CleanUp();
     } catch (...) {
@@ -171,6 +174,7 @@ void Headset::Connect(std::string portName, bool initialize) {
     RefuseInsideCallback("connect");
     // A worker must not read a port that changes under it.
     acquisitionThread.StopAndWait();
+    StopReconnecting();
     {
         // The port changes only under the read lock, so that no block read
         // ever sees it half-closed.
@@ -194,7 +198,12 @@ void Headset::Connect(std::string portName, bool initialize) {
         sampleClock.Reset();
     }
     if (WillShow(2)) Message(2, "Connected to " + portName);
-    if (initialize) Initialize();
+    if (initialize) {
+        Initialize();
+        // Only an initialised connection is reconnected: its serial number
+        // and calibration memory identify the headset to look for.
+        keepLink = true;
+    }
 }
 
 void Headset::Disconnect() {
@@ -205,6 +214,7 @@ void Headset::Disconnect() {
     // The worker ends first (stopping the stream it started): it must not
     // use a port that closes under it.
     acquisitionThread.StopAndWait();
+    StopReconnecting();
     if (!port.FakeData()) {
         if (!port.IsOpen()) return;
         if (dataAcquisitionMode != 0) {

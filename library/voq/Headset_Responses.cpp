@@ -168,9 +168,7 @@ void Headset::ProcessResponse(const uint8_t* packet, size_t length, double recep
             using namespace CalibrationLayout;
             const int page = payload[0];
             if (page < kPages) {
-                std::memcpy(calibrationMemory.data() + kPageSize * size_t(page), payload + kPageData, kPageSize);
-                calibrationPagesReceived.insert(page);
-                if (calibrationPagesReceived.size() >= size_t(kPages)) InterpretCalibrationMemory(nullptr);
+                TakeCalibrationPage(page, payload + kPageData);
             } else if (WillShow(1)) {
                 Message(1, "Headset returned an unexpected calibration memory page number " + std::to_string(page));
             }

@@ -107,7 +107,9 @@ void Headset::HandleAccelerometerSample(double time, double x, double y, double 
 
 void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime, double packetTime) {
     (void)receptionTime;
-    const SampleInProgress sample(sampleTimes, StampSample(packet));
+    const double stamp = StampSample(packet);
+    if (gapOpen) CloseGap(stamp);
+    const SampleInProgress sample(sampleTimes, stamp);
 
     // Reference waves of the impedance driver's two frequencies.
     double c110 = 0.0, s110 = 0.0, c130 = 0.0, s130 = 0.0;
@@ -224,6 +226,9 @@ void Headset::ProcessSample(const DataPacketStruct& packet, double receptionTime
     }
     VOQ_SampleCallback callback = sampleCallback.load();
     if (callback) callback(handle, packetTime, sampleCallbackUserData.load());
+    lastSampleStamp = stamp;
+    haveLastSample = true;
+    ++samplesProcessed;
 }
 
 void Headset::SetSampleCallback(VOQ_SampleCallback callback, void* userData) {

@@ -101,6 +101,16 @@ void SerialPort::Open(const std::string& name) {
         timeOpened = PrecisionTime();
         return;
     }
+    OpenDevice();
+    timeOpened = PrecisionTime();
+}
+
+void SerialPort::Reopen() {
+    if (descriptor != 0 || fakeData || portName.empty()) return;
+    OpenDevice();
+}
+
+void SerialPort::OpenDevice() {
     if (!savedSettings) savedSettings = new struct termios();
 
     int fd = ::open(portName.c_str(), kOpenFlags);
@@ -126,7 +136,6 @@ void SerialPort::Open(const std::string& name) {
         fail("Failed to update status for COM port \"");
     }
     descriptor = fd;
-    timeOpened = PrecisionTime();
 }
 
 void SerialPort::Close() {

@@ -5,6 +5,7 @@
 #ifndef VOQ_SERIALPORT_H
 #define VOQ_SERIALPORT_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -26,6 +27,9 @@ public:
     // Opens the device; "" leaves the port closed without error.  Failures
     // throw one of the opening messages.
     void Open(const std::string& portName);
+    // Opens the port of the last Open() again (a reconnection), keeping the
+    // time it was first opened, so that time stamps go on from there.
+    void Reopen();
     // Drops DTR and RTS, restores the saved settings and closes.
     void Close();
     // Up to `count` bytes; the time-out measures silence (restarts whenever
@@ -46,13 +50,17 @@ public:
     bool IsOpen() const { return descriptor != 0; }
     bool IsOpenOrFake() const { return descriptor != 0 || fakeData != nullptr; }
     const std::string& PortName() const { return portName; }
-    double TimeOpened() const { return timeOpened; }
+    double TimeOpened() const { return timeOpened.load(std::memory_order_relaxed); }
     int Descriptor() const { return descriptor; }
 
 private:
+    void OpenDevice();
+
     std::string portName;
-    double timeOpened;
-    int descriptor;
+    // Atomic: a reconnection reopens the port on its own thread while the
+    // caller's thread asks whether it is open and since when.
+    std::atomic<double> timeOpened;
+    std::atomic<int> descriptor;
     struct termios* savedSettings;
     std::deque<uint8_t>* fakeData;
 };

@@ -31,6 +31,7 @@ PLAIN = {
     "const void*": ctypes.c_void_p,
     "void*": ctypes.c_void_p,
     "double*": ctypes.POINTER(ctypes.c_double),
+    "size_t*": ctypes.POINTER(ctypes.c_size_t),
     "const int*": ctypes.POINTER(ctypes.c_int),
 }
 

@@ -172,8 +172,10 @@ class _Acquisition:
         delivered = 0
         while count is None or delivered < count:
             timestamp = self.wait_for_batch()
+            self._collect_link_events()
             channels = self._output_channels()
             data = self._read_block(channels, self._batch_size)
+            self._delivered += self._batch_size
             delivered += 1
             if timestamps:
                 yield timestamp, data, self.sample_times(self._batch_size)
@@ -207,10 +209,12 @@ class _Acquisition:
         while done < count:
             step = min(chunk, count - done)
             self.wait_for_samples(step)
+            self._collect_link_events()
             channels = self._output_channels()
             out[:, done:done + step] = self._read_block(channels, step)
             if timestamps:
                 times[done:done + step] = self.sample_times(step)
+            self._delivered += step
             done += step
         return (out, times) if timestamps else out
 

@@ -225,6 +225,12 @@ PROTOTYPES = {
     "VOQ_Headset_GetSampleTime": (_double, [_H]),
     "VOQ_Headset_GetSampleTimes": (_uint, [_H, ctypes.POINTER(_double), _uint]),
     "VOQ_Headset_GetCallbackSampleTime": (_double, [_H]),
+    # Reconnection after a lost link
+    "VOQ_Headset_SetReconnect": (None, [_H, _double]),
+    "VOQ_Headset_GetReconnect": (_double, [_H]),
+    "VOQ_Headset_IsLinkUp": (_int, [_H]),
+    "VOQ_Headset_GetLinkEvent": (_int, [_H, ctypes.POINTER(_double), ctypes.POINTER(_size),
+                                        ctypes.POINTER(_size)]),
 }
 
 

@@ -11,11 +11,12 @@ the exports to MNE and files.  The objects a headset lends are in
 from __future__ import annotations
 
 import atexit
+import ctypes
 import logging
 import re
 import threading
 import weakref
-from typing import Any, Callable, Dict, List, Optional, Tuple
+from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
 from . import _core, _library
 from ._acquisition import _Acquisition
@@ -30,10 +31,22 @@ from .objects import Channel, ProcessingStage, Source
 
 lib = _library.lib
 
-__all__ = ["Headset", "Source", "Channel", "ProcessingStage", "VOQError", "LOGGER",
+__all__ = ["Headset", "LinkEvent", "Source", "Channel", "ProcessingStage", "VOQError", "LOGGER",
            "logging_level"]
 
 # ---------------------------------------------------------------------------
+
+
+class LinkEvent(NamedTuple):
+    """A loss of the link or its end (:meth:`Headset.link_events`)."""
+
+    kind: str       # "lost", "restored" or "gave up"
+    seconds: float  # when, in seconds since connection
+    missing: int    # samples missing across the loss ("restored")
+    sample: int     # samples given by batches() and read() before the gap
+
+
+_LINK_EVENT_KINDS = {1: "lost", 2: "restored", 3: "gave up"}
 
 _open_headsets: "weakref.WeakSet[Headset]" = weakref.WeakSet()
 
@@ -96,6 +109,8 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
         self._pending_lock = threading.Lock()
         self._batch_size = 0
         self._batch_latency = 0.05
+        self._delivered = 0
+        self._link_events: List[LinkEvent] = []
         self._custom_batch = False
         self._impedance_window = 1.0
         self._buffer_seconds = 1.0
@@ -196,6 +211,49 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
     @property
     def is_connected(self) -> bool:
         return bool(call(lib.VOQ_Headset_IsConnected, self._h()))
+
+    # -- reconnection after a lost link --------------------------------------
+
+    @property
+    def reconnect(self) -> float:
+        """Seconds to keep trying to reconnect after a lost link (0: off, the
+        default).  While it tries, :attr:`link_up` is False, waits and
+        :meth:`batches` wait for it, commands raise; the montage, stages and
+        callbacks are kept.  See :meth:`link_events` for what was missed."""
+        return call(lib.VOQ_Headset_GetReconnect, self._h())
+
+    @reconnect.setter
+    def reconnect(self, seconds: float) -> None:
+        call(lib.VOQ_Headset_SetReconnect, self._h(), float(seconds))
+
+    @property
+    def link_up(self) -> bool:
+        """True when connected and the link is not lost."""
+        return bool(call(lib.VOQ_Headset_IsLinkUp, self._h()))
+
+    def link_events(self) -> List[LinkEvent]:
+        """Takes the link events not yet taken, oldest first: each loss gives
+        a "lost" event and then a "restored" (with the samples ``missing``)
+        or a "gave up" one.  ``sample`` places the gap: the number of
+        samples that :meth:`batches`, :meth:`read` and :meth:`read_samples`
+        have given (or will give) before it."""
+        self._collect_link_events()
+        events, self._link_events = self._link_events, []
+        return events
+
+    def _collect_link_events(self) -> None:
+        # Between a wait and its read: the samples buffered now are the next
+        # ones these functions give.
+        seconds = ctypes.c_double()
+        missing, before = ctypes.c_size_t(), ctypes.c_size_t()
+        h = self._h()
+        while True:
+            kind = call(lib.VOQ_Headset_GetLinkEvent, h, ctypes.byref(seconds), ctypes.byref(missing),
+                        ctypes.byref(before))
+            if kind == 0:
+                return
+            self._link_events.append(LinkEvent(_LINK_EVENT_KINDS.get(kind, str(kind)), seconds.value,
+                                               missing.value, self._delivered + before.value))
 
     @property
     def seconds_since_connection(self) -> float:
@@ -319,7 +377,8 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
                     pass
 
     def stream_lsl(self, seconds: Optional[float] = None, *,
-                   progress: Optional[Callable[[Dict[str, int]], Any]] = None) -> Dict[str, int]:
+                   progress: Optional[Callable[[Dict[str, int]], Any]] = None,
+                   reconnect: float = 60.0) -> Dict[str, int]:
         """Streams the output channels on the Lab Streaming Layer for
         `seconds` (None: until Ctrl-C) and returns the counts ("samples",
         "markers", "triggers", "overflowed").
@@ -334,11 +393,16 @@ class Headset(_Device, _Montage, _Filters, _Callbacks, _Acquisition):
         :meth:`alarms`).  Samples go out as soon as they arrive.  Starts
         acquisition when the headset is not acquiring and stops it again.  A
         KeyboardInterrupt closes the streams and is raised again.
-        `progress` is called after every push with the counts so far.  For
-        an application's own loop, and markers of its own, use
+        `progress` is called after every push with the counts so far.
+
+        A lost link is reconnected for up to `reconnect` seconds (0: a lost
+        link raises at once; :attr:`reconnect` is set to it while streaming
+        and put back afterwards): the streams stay open, and the markers
+        "link lost" and "link restored, <N> samples missing" say what is
+        missing.  For an application's own loop, and markers of its own, use
         :class:`voq.lsl.Outlet`."""
         from .lsl import stream
-        return stream(self, seconds, progress)
+        return stream(self, seconds, progress, reconnect)
 
     def __repr__(self) -> str:
         if self._handle is None:

@@ -22,8 +22,10 @@ with its own time on the clock of ``pylsl.local_clock()``; and
 "VOQ <serial number> markers" (type Markers, source_id
 "VOQ-<serial number>-markers") with "trigger <value>" at every change of the
 trigger channel to a value other than 0 (the very sample's time stamp),
-"alarm <name>" for the headset's alarms, "overflow, <N> samples lost", and
-the application's own markers.
+"alarm <name>" for the headset's alarms, "overflow, <N> samples lost",
+"link lost" and "link restored, <N> samples missing" when the headset
+reconnects by itself (:attr:`voq.Headset.reconnect`; the streams stay open),
+and the application's own markers.
 
 The library is looked up when first used (see :mod:`voq._companions`), first
 as the file named by the environment variable ``VOQ_LSL_LIBRARY``.  liblsl
@@ -154,17 +156,24 @@ class Outlet:
 
 
 def stream(headset: Any, seconds: Optional[float],
-           progress: Optional[Callable[[Dict[str, int]], Any]] = None) -> Dict[str, int]:
+           progress: Optional[Callable[[Dict[str, int]], Any]] = None,
+           reconnect: float = 60.0) -> Dict[str, int]:
     """Streams the headset on LSL for `seconds` (None: until Ctrl-C, that is
-    KeyboardInterrupt, which is raised again after the streams are closed).
-    See :meth:`voq.Headset.stream_lsl`.  Returns the final counts."""
-    with Outlet(headset) as outlet:
-        outlet.start(seconds)
-        while True:
-            more = outlet.step()
-            if progress is not None:
-                progress(outlet.stats())
-            if not more:
-                break
-        counts = outlet.stats()
+    KeyboardInterrupt, which is raised again after the streams are closed),
+    reconnecting a lost link for up to `reconnect` seconds.  See
+    :meth:`voq.Headset.stream_lsl`.  Returns the final counts."""
+    kept = headset.reconnect
+    headset.reconnect = reconnect
+    try:
+        with Outlet(headset) as outlet:
+            outlet.start(seconds)
+            while True:
+                more = outlet.step()
+                if progress is not None:
+                    progress(outlet.stats())
+                if not more:
+                    break
+            counts = outlet.stats()
+    finally:
+        headset.reconnect = kept
     return counts

@@ -265,6 +265,46 @@ TEST(VoqLsl, TwoHeadsetsAtOnceAndAnOutletRestartedUnderARunningInlet) {
     EXPECT_GT(after, 300u);
 }
 
+// A lost link under `voq lsl` (which reconnects by default): the same
+// streams go on, the inlet that kept running sees "link lost" stamped with
+// the last sample before the gap and "link restored, N samples missing" with
+// the first after it, N agreeing with the stamps, and samples after it.
+TEST(VoqLsl, ALostLinkKeepsTheStreamsAndIsMarked) {
+    const auto ready = [](const std::string& out, const std::string&) { return Contains(out, "ready\n"); };
+    ToolProcess inlet(VOQ_LSL_INLET_PATH, {"VOQ-4100004", "--seconds", "11"});
+    ToolProcess voq({"--simulate", "--sim-serial", "4100004", "--sim-rate", "600", "--sim-drop", "3:1", "lsl",
+                     "--seconds", "6"});
+    ASSERT_TRUE(inlet.WaitFor(ready, 30.0)) << inlet.Err();
+    const ToolResult end = voq.Finish(60.0);
+    EXPECT_EQ(end.exitCode, 0) << end.err;
+    EXPECT_TRUE(Contains(end.err, "voq: warning: the link was lost 1 time; ")) << end.err;
+    const Received r = Parse(inlet.Finish(30.0).out);
+
+    std::vector<std::pair<double, std::string>> link;
+    for (const auto& m : r.markers)
+        if (m.second.rfind("link ", 0) == 0) link.push_back(m);
+    ASSERT_EQ(link.size(), 2u) << inlet.Err();
+    EXPECT_EQ(link[0].second, "link lost");
+    ASSERT_EQ(link[1].second.rfind("link restored, ", 0), 0u) << link[1].second;
+    const long missing = std::strtol(link[1].second.c_str() + 15, nullptr, 10);
+    EXPECT_TRUE(Contains(link[1].second, " samples missing"));
+
+    size_t gap = 0;
+    for (size_t j = 1; j < r.stamps.size(); ++j) {
+        ASSERT_GT(r.stamps[j], r.stamps[j - 1]) << "sample " << j;
+        if (r.stamps[j] - r.stamps[j - 1] > 0.5) {
+            EXPECT_EQ(gap, 0u) << "a second gap at sample " << j;
+            gap = j;
+        }
+    }
+    ASSERT_GT(gap, 0u);
+    EXPECT_EQ(link[0].first, r.stamps[gap - 1]);
+    EXPECT_EQ(link[1].first, r.stamps[gap]);
+    EXPECT_EQ(double(missing), std::round((r.stamps[gap] - r.stamps[gap - 1]) * kRate - 1.0));
+    EXPECT_GT(double(missing), 0.95 * kRate);   // a second away, and the start-up
+    EXPECT_GT(r.stamps.size() - gap, 600u);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

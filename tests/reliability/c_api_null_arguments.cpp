@@ -185,6 +185,10 @@ std::vector<Case> Cases() {
     {"VOQ_Headset_GetSampleTime", kHeadset, "-1", [] { return Of(VOQ_Headset_GetSampleTime(nullptr)); }},
     {"VOQ_Headset_GetSampleTimes", kHeadset, "0", [] { double t = 0; return Of(VOQ_Headset_GetSampleTimes(nullptr, &t, 1)); }},
     {"VOQ_Headset_GetCallbackSampleTime", kHeadset, "-1", [] { return Of(VOQ_Headset_GetCallbackSampleTime(nullptr)); }},
+    {"VOQ_Headset_SetReconnect", kHeadset, "void", [] { VOQ_Headset_SetReconnect(nullptr, 1); return Void(); }},
+    {"VOQ_Headset_GetReconnect", kHeadset, "-1", [] { return Of(VOQ_Headset_GetReconnect(nullptr)); }},
+    {"VOQ_Headset_IsLinkUp", kHeadset, "0", [] { return Of(VOQ_Headset_IsLinkUp(nullptr)); }},
+    {"VOQ_Headset_GetLinkEvent", kHeadset, "0", [] { return Of(VOQ_Headset_GetLinkEvent(nullptr, nullptr, nullptr, nullptr)); }},
     };
 }
 

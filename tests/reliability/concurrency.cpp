@@ -2,7 +2,8 @@
 // stages and their channels, the buffers and the callbacks, and sending device commands, while
 // the background worker reads the stream and runs the per-sample path.
 // Nothing may crash, deadlock or (under ThreadSanitizer) race, every call
-// must succeed, and samples must keep coming.
+// must succeed, samples must keep coming, and the times of the samples read
+// must stay in order.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -85,6 +86,13 @@ protected:
             VOQ_Channel_GetSignal(channel);
             VOQ_Channel_GetString(channel);
         }
+        // The times of the samples just read, taken from the ring without a
+        // lock while the worker adds to it: each later than the one before.
+        // (It may fail, with reason, right after a new montage.)
+        double times[64];
+        const unsigned got = VOQ_Headset_GetSampleTimes(handle, times, 64);
+        for (unsigned k = 1; k < got; ++k) EXPECT_LT(times[k - 1], times[k]);
+        VOQ_ClearError();
         return values;
     }
     // Waits (bounded) until `more` samples beyond `from` have arrived.

@@ -345,8 +345,8 @@ TEST_F(ToolInterrupt, DuringTheImpedanceCheckStopsTheDriver) {
 // stop command.
 using ToolLostHeadset = ToolInterrupt;
 
-TEST_F(ToolLostHeadset, SilenceEndsTheStreamWithOneErrorLine) {
-    ToolProcess tool({"--port", path_, "stream", "--format", "csv"}, kNoDefaultPort);
+TEST_F(ToolLostHeadset, SilenceEndsTheStreamWithOneErrorLineWithoutReconnection) {
+    ToolProcess tool({"--port", path_, "stream", "--format", "csv", "--reconnect", "0"}, kNoDefaultPort);
     ASSERT_TRUE(tool.WaitFor([](const std::string& out, const std::string&) { return Lines(out).size() > 20; },
                              30))
         << tool.Out() << tool.Err();
@@ -359,6 +359,45 @@ TEST_F(ToolLostHeadset, SilenceEndsTheStreamWithOneErrorLine) {
     EXPECT_TRUE(Contains(r.err, "no block has arrived")) << r.err;
     EXPECT_LT(seconds, 15.0);
     EXPECT_EQ(r.out.back(), '\n') << "the last row is cut";
+}
+
+// With reconnection (the default) a stream goes on through a lost link, its
+// time column jumping by the samples missing; Ctrl-C while the link is away
+// ends it at once.
+TEST(ToolStream, GoesOnThroughADropWithTheTimeJumpingByTheGap) {
+    ToolResult r = RunTool({"--simulate", "--sim-drop", "1:1", "stream", "--format", "csv", "--seconds", "3"}, 60,
+                           kNoDefaultPort);
+    ASSERT_EQ(r.exitCode, 0) << Describe(r);
+    std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size() - 1, 900u) << "3 s of samples at 300 samples/s";
+    std::vector<double> jumps;
+    for (size_t i = 2; i < lines.size(); ++i) {
+        const double step = Number(Split(lines[i], ',')[0]) - Number(Split(lines[i - 1], ',')[0]);
+        if (std::fabs(step - 1.0 / 300) > 1e-6) jumps.push_back(step * 300 - 1);
+    }
+    ASSERT_EQ(jumps.size(), 1u) << r.err;
+    const size_t at = r.err.find(" samples missing");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const size_t from = r.err.rfind(' ', at - 1) + 1;
+    EXPECT_NEAR(jumps[0], Number(r.err.substr(from, at - from)), 0.01) << r.err;
+    EXPECT_GT(jumps[0], 300.0) << "the headset was away for a second";
+    EXPECT_TRUE(Contains(r.err, "link to the headset lost")) << r.err;
+}
+
+TEST_F(ToolLostHeadset, CtrlCWhileReconnectingEndsPromptly) {
+    ToolProcess tool({"--port", path_, "stream", "--format", "csv"}, kNoDefaultPort);
+    ASSERT_TRUE(tool.WaitFor([](const std::string& out, const std::string&) { return Lines(out).size() > 20; },
+                             30))
+        << tool.Out() << tool.Err();
+    simulator_.LoseLink(true);
+    ASSERT_TRUE(tool.WaitFor([](const std::string&, const std::string& err) { return Contains(err, "reconnecting"); },
+                             10))
+        << tool.Err();
+    auto interrupted = std::chrono::steady_clock::now();
+    tool.Signal(SIGINT);
+    ToolResult r = tool.Finish(20);
+    EXPECT_EQ(r.exitCode, 0) << Describe(r);   // an open-ended stream ends by Ctrl-C
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count(), 2.0);
 }
 
 // ---------------------------------------------------------------------------

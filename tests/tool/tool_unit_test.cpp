@@ -58,12 +58,15 @@ TEST(ToolArguments, DefaultsAreTheDocumentedOnes) {
     EXPECT_EQ(o.stream.format, StreamFormat::Auto);
     EXPECT_LT(o.stream.seconds, 0.0);
     EXPECT_EQ(o.stream.output, "");
+    EXPECT_DOUBLE_EQ(o.stream.reconnectSeconds, 60.0);
+    EXPECT_DOUBLE_EQ(o.record.reconnectSeconds, 60.0);
+    EXPECT_DOUBLE_EQ(o.view.reconnectSeconds, 60.0);
 }
 
 TEST(ToolArguments, StreamOptions) {
     Options o;
     ParseResult r = Parse({"--simulate", "stream", "--montage", "F3 C3-A1/2-A2/2", "--reference", "FACTORY",
-                           "--seconds", "2.5", "--format", "TSV", "-o", "out.tsv"},
+                           "--seconds", "2.5", "--format", "TSV", "-o", "out.tsv", "--reconnect", "0"},
                           o);
     ASSERT_TRUE(r.run) << r.err;
     EXPECT_TRUE(o.common.simulate);
@@ -72,6 +75,7 @@ TEST(ToolArguments, StreamOptions) {
     EXPECT_DOUBLE_EQ(o.stream.seconds, 2.5);
     EXPECT_EQ(o.stream.format, StreamFormat::Tsv);
     EXPECT_EQ(o.stream.output, "out.tsv");
+    EXPECT_DOUBLE_EQ(o.stream.reconnectSeconds, 0.0);
 }
 
 TEST(ToolArguments, ImpedanceOptions) {

@@ -101,6 +101,15 @@ void AddMontageOptions(CLI::App* app, MontageOptions& m) {
                     "(\"FACTORY\": the headset's own)");
 }
 
+void AddReconnectOption(CLI::App* app, double& seconds) {
+    app->add_option("--reconnect", seconds,
+                    "After a lost link, keep trying to reconnect for this many seconds and go on "
+                    "(0: stop with an error)")
+        ->type_name("S")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+}
+
 void AddFilterOption(CLI::App* app, std::string& filter) {
     app->add_option("--filter", filter,
                     "Filter the EEG channels, e.g. \"bandpass 1 40; notch 50\": a ;-separated chain of "
@@ -210,6 +219,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
     stream->callback([&o] { o.command = Command::Stream; });
     AddMontageOptions(stream, o.stream.montage);
     AddFilterOption(stream, o.stream.filter);
+    AddReconnectOption(stream, o.stream.reconnectSeconds);
     stream->add_option("--seconds", o.stream.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     std::string format;
@@ -234,6 +244,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->type_name("OUT");
     AddMontageOptions(record, o.record.montage);
     AddFilterOption(record, o.record.filter);
+    AddReconnectOption(record, o.record.reconnectSeconds);
     record->add_option("--seconds", o.record.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     record->add_option("--segment-minutes", o.record.segmentMinutes,
@@ -264,6 +275,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->capture_default_str();
     AddMontageOptions(view, o.view.montage);
     AddFilterOption(view, o.view.filter);
+    AddReconnectOption(view, o.view.reconnectSeconds);
     view->add_option("--seconds", o.view.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     view->add_option("--good", o.view.goodKOhm, "Contact view: impedances up to this are good, kOhm")
@@ -280,6 +292,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
     lsl->callback([&o] { o.command = Command::Lsl; });
     AddMontageOptions(lsl, o.lsl.montage);
     AddFilterOption(lsl, o.lsl.filter);
+    AddReconnectOption(lsl, o.lsl.reconnectSeconds);
     lsl->add_option("--seconds", o.lsl.seconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
 

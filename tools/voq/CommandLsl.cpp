@@ -25,13 +25,14 @@ int RunLsl(const Options&, Session&) {
 
 namespace {
 
-std::string StatusText(const voqlsl::Outlet& outlet, bool consumers, double requestedSeconds) {
+std::string StatusText(const voqlsl::Outlet& outlet, bool consumers, double requestedSeconds, bool linkUp) {
     const voqlsl::OutletStats& s = outlet.Stats();
     std::string line = Format("streaming %.1f s", double(s.samplesPushed) / outlet.Description().rate);
     if (requestedSeconds >= 0) line += Format(" / %.1f s", requestedSeconds);
     line += Format("   %llu samples pushed   %llu markers   consumers: %s",
                    static_cast<unsigned long long>(s.samplesPushed),
                    static_cast<unsigned long long>(s.markersPushed), consumers ? "connected" : "none");
+    if (!linkUp) line += "   link lost: reconnecting";
     if (requestedSeconds < 0) line += "   Ctrl-C to stop";
     return line;
 }
@@ -48,6 +49,7 @@ int RunLsl(const Options& options, Session& session) {
     const bool quiet = options.common.quiet;
 
     session.Connect();
+    session.KeepLink(o.reconnectSeconds);
     session.ChooseMontageWithTrigger(o.montage);
     session.AddFilter(o.filter);
     std::unique_ptr<voqlsl::Outlet> outlet;
@@ -78,7 +80,7 @@ int RunLsl(const Options& options, Session& session) {
                 if (connected != consumers && !quiet)
                     std::fprintf(stderr, "voq: %s\n", connected ? "a consumer connected" : "no consumer connected");
                 consumers = connected;
-                status.Show(StatusText(*outlet, consumers, o.seconds));
+                status.Show(StatusText(*outlet, consumers, o.seconds, VOQ_Headset_IsLinkUp(session.Headset()) != 0));
             });
         outlet->Close();
     } catch (const voqlsl::LslError& e) {
@@ -97,6 +99,11 @@ int RunLsl(const Options& options, Session& session) {
             std::fprintf(stderr, "voq: warning: %llu samples were lost because they were not read in time "
                                  "(marked in the markers stream)\n",
                          static_cast<unsigned long long>(s.overflowedSamples));
+        if (s.linkLosses > 0)
+            std::fprintf(stderr, "voq: warning: the link was lost %llu %s; %llu samples are missing (marked in the "
+                                 "markers stream)\n",
+                         static_cast<unsigned long long>(s.linkLosses), s.linkLosses == 1 ? "time" : "times",
+                         static_cast<unsigned long long>(s.samplesMissing));
     }
     if (interrupted && o.seconds >= 0) return kExitInterrupted;
     return kExitOK;

@@ -48,13 +48,14 @@ std::vector<std::string> Unclosed(const std::vector<std::string>& files) {
 }
 
 // The progress line.
-std::string ProgressText(const voqrec::Recorder& recorder, const DeliveryReports& reports) {
+std::string ProgressText(const voqrec::Recorder& recorder, const DeliveryReports& reports, bool linkUp) {
     const voqrec::RecordingStats& s = recorder.Stats();
     std::string line = "recording " + Seconds(recorder.SecondsWritten());
     if (recorder.RequestedSeconds() >= 0) line += " / " + Seconds(recorder.RequestedSeconds());
     line += Format("   %llu samples   overflowed %llu   violations %lu",
                    static_cast<unsigned long long>(s.samplesWritten),
                    static_cast<unsigned long long>(s.overflowedSamples), reports.realTimeViolations);
+    if (!linkUp) line += "   link lost: reconnecting";
     if (recorder.RequestedSeconds() < 0) line += "   Ctrl-C to stop";
     return line;
 }
@@ -93,6 +94,7 @@ int RunRecord(const Options& options, Session& session) {
     signal(SIGXFSZ, SIG_IGN);
 
     session.Connect();
+    session.KeepLink(o.reconnectSeconds);
     session.ChooseMontageWithTrigger(o.montage);
     session.AddFilter(o.filter);
     VOQ_Headset h = session.Headset();
@@ -135,7 +137,7 @@ int RunRecord(const Options& options, Session& session) {
                 }
                 return more;
             },
-            [&] { progress.Show(ProgressText(*recorder, session.Reports())); });
+            [&] { progress.Show(ProgressText(*recorder, session.Reports(), VOQ_Headset_IsLinkUp(h) != 0)); });
         recorder->Close();
     } catch (const voqrec::RecorderError& e) {
         progress.Finish();
@@ -167,6 +169,11 @@ int RunRecord(const Options& options, Session& session) {
         if (s.realTimeViolations > 0)
             std::fprintf(stderr, "voq: warning: %llu real-time violations (annotated in the file)\n",
                          static_cast<unsigned long long>(s.realTimeViolations));
+        if (s.linkLosses > 0)
+            std::fprintf(stderr, "voq: warning: the link was lost %llu %s; %llu samples are missing (annotated "
+                                 "in the files, which are numbered on from each loss)\n",
+                         static_cast<unsigned long long>(s.linkLosses), s.linkLosses == 1 ? "time" : "times",
+                         static_cast<unsigned long long>(s.samplesMissing));
         if (s.clippedValues > 0)
             std::fprintf(stderr, "voq: warning: %llu values were beyond their signal's range and were "
                                  "clipped (annotated in the file)\n",

@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <thread>
 
 #include "Commands.h"
 #include "Format.h"
@@ -66,6 +68,39 @@ private:
     std::FILE* file_ = nullptr;
 };
 
+// The losses of the link as the stream meets them: where each gap falls
+// among the rows and how many samples it misses, so that the time column
+// jumps by the gap.
+class LinkGaps {
+public:
+    explicit LinkGaps(VOQ_Headset h) : h_(h) {}
+    // Takes the headset's link events; `read` samples have been read so far.
+    void Take(unsigned long long read) {
+        size_t missing = 0, before = 0;
+        VOQ_ClearError();
+        for (int kind; (kind = VOQ_Headset_GetLinkEvent(h_, nullptr, &missing, &before)) != 0;) {
+            reconnecting_ = kind == VOQ_LINK_LOST;
+            if (kind == VOQ_LINK_RESTORED) gaps_.emplace_back(read + before, missing);
+        }
+        ThrowIfLibraryFailed("");
+    }
+    bool Reconnecting() const { return reconnecting_; }
+    // Samples missing before the row of this index.
+    unsigned long long MissingBefore(unsigned long long index) {
+        while (!gaps_.empty() && gaps_.front().first <= index) {
+            missing_ += gaps_.front().second;
+            gaps_.pop_front();
+        }
+        return missing_;
+    }
+
+private:
+    VOQ_Headset h_;
+    bool reconnecting_ = false;
+    std::deque<std::pair<unsigned long long, unsigned long long>> gaps_;
+    unsigned long long missing_ = 0;
+};
+
 std::vector<std::string> LiveLines(const std::vector<OutputChannel>& channels, const Session& session,
                                    double rate, const std::string& reference, const std::string& filtering,
                                    unsigned long long samples, const Style& style, bool inPlace) {
@@ -86,6 +121,7 @@ std::vector<std::string> LiveLines(const std::vector<OutputChannel>& channels, c
     std::string counters = Format("  samples %llu   overflowed %zu   real-time violations %lu", samples,
                                   overflowed, reports.realTimeViolations);
     lines.push_back(overflowed != 0 || reports.realTimeViolations != 0 ? style.Yellow(counters) : counters);
+    if (VOQ_Headset_IsLinkUp(session.Headset()) == 0) lines.push_back(style.Yellow("  link lost: reconnecting"));
     if (inPlace) lines.push_back(style.Dim("  Ctrl-C to stop"));
     return lines;
 }
@@ -104,6 +140,7 @@ int RunStream(const Options& options, Session& session) {
     if (!live) rows = std::make_unique<RowWriter>(o.output);   // before connecting: fail fast
 
     session.Connect();
+    session.KeepLink(o.reconnectSeconds);
     session.ChooseMontage(o.montage);
     session.AddFilter(o.filter);
     VOQ_Headset h = session.Headset();
@@ -169,15 +206,25 @@ int RunStream(const Options& options, Session& session) {
     std::vector<double> times(o.hostTimes ? batch : 0);
     bool interrupted = false;
     bool readerGone = false;
+    LinkGaps gaps(h);
 
     while (wanted < 0 || static_cast<long long>(samples) < wanted) {
         if (Interrupted()) {
             interrupted = true;
             break;
         }
+        // While the link is away the wait would last until it is back: look
+        // again soon instead, so that Ctrl-C is heard.
+        gaps.Take(samples);
+        if (gaps.Reconnecting() && VOQ_Headset_GetNumberOfBufferedSamples(h) < batch) {
+            session.DrainMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
         VOQ_ClearError();
         VOQ_Headset_WaitForBatch(h);
         ThrowIfLibraryFailed("is the headset still switched on and in range?");
+        gaps.Take(samples);
         for (size_t k = 0; k < channels.size(); ++k)
             for (unsigned int j = 0; j < batch; ++j)
                 values[j * channels.size() + k] = VOQ_Channel_ReadBuffered(channels[k].handle);
@@ -208,7 +255,9 @@ int RunStream(const Options& options, Session& session) {
         } else {
             text.clear();
             for (unsigned int j = 0; j < take; ++j) {
-                text += Format("%.6f", o.hostTimes ? times[j] : static_cast<double>(samples + j) / rate);
+                text += Format("%.6f", o.hostTimes ? times[j]
+                                                   : static_cast<double>(samples + j + gaps.MissingBefore(samples + j)) /
+                                                         rate);
                 for (size_t k = 0; k < channels.size(); ++k) {
                     text += separator;
                     text += SampleText(values[j * channels.size() + k], channels[k].trigger);

@@ -175,10 +175,9 @@ public:
         status += ",\"samples\":" + std::to_string(samples_);
         status += ",\"overflowed\":" + std::to_string(VOQ_Headset_GetNumberOfOverflowedSamples(h_));
         status += ",\"violations\":" + std::to_string(reports.realTimeViolations);
-        // The link is up while samples come (the reading loop ends the view
-        // when they stop); "lost" and "reconnecting" are the other states
-        // the page knows.
-        status += ",\"link\":\"up\"";
+        // Up, or lost and being reconnected (the reading loop ends the view
+        // when the link does not come back).
+        status += std::string(",\"link\":\"") + (VOQ_Headset_IsLinkUp(h_) != 0 ? "up" : "reconnecting") + "\"";
         status += ",\"impedanceDriver\":" + std::string(driverOn ? "true" : "false");
         status += ",\"filter\":" + JsonString(filter_);
         status += ",\"viewers\":" + std::to_string(hub.Count(kEveryView)) + "}";
@@ -302,6 +301,7 @@ int RunView(const Options& options, Session& session) {
                      served.Authority().c_str());
 
     session.Connect();
+    session.KeepLink(o.reconnectSeconds);
     session.ChooseMontage(o.montage);
     VOQ_Headset h = session.Headset();
     VOQ_ClearError();
@@ -335,9 +335,11 @@ int RunView(const Options& options, Session& session) {
         state.ReadAndPublish(hub);
         state.ApplyFilterRequest(hub);
 
-        // The contact view keeps the impedance driver on while it is open.
+        // The contact view keeps the impedance driver on while it is open
+        // (switched when the link is up: a lost link refuses commands, and
+        // its reconnection restores the driver as it was).
         const bool wanted = hub.Count(kContactView) > 0;
-        if (wanted != driverOn) {
+        if (wanted != driverOn && VOQ_Headset_IsLinkUp(h) != 0) {
             if (wanted)
                 session.StartImpedanceDriver();
             else

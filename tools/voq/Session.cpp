@@ -280,6 +280,12 @@ void Session::Connect() {
     port_ = shownPort;
 }
 
+void Session::KeepLink(double seconds) {
+    VOQ_ClearError();
+    VOQ_Headset_SetReconnect(headset_, seconds);
+    ThrowIfLibraryFailed("");
+}
+
 void Session::ChooseMontage(const MontageOptions& montage) {
     if (montage.montage.empty() && montage.reference.empty()) return;
     VOQ_ClearError();
@@ -341,6 +347,9 @@ void Session::StopImpedanceDriver() {
 
 void Session::Stop() {
     if (headset_ == nullptr) return;
+    // While the link is lost (or after giving up) the port is closed and
+    // the headset streams nothing: there is nothing to stop on it.
+    if (VOQ_Headset_IsConnected(headset_) == 0) acquiring_ = impedanceDriver_ = false;
     std::string failure;
     if (background_) {
         background_ = false;

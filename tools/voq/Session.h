@@ -50,6 +50,9 @@ public:
     bool Simulated() const { return simulator_ != nullptr; }
     voqsim::Simulator* Simulator() const { return simulator_.get(); }
 
+    // Reconnection after a lost link, for this many seconds (0: none).
+    void KeepLink(double seconds);
+
     // Applies --montage / --reference when given (the library's own message
     // on a bad text).
     void ChooseMontage(const MontageOptions& montage);

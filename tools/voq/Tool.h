@@ -87,6 +87,7 @@ struct StreamOptions {
     StreamFormat format = StreamFormat::Auto;
     std::string output;        // empty: standard output
     bool hostTimes = false;    // time column: the host time of each sample
+    double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
 struct RecordOptions {
@@ -97,6 +98,7 @@ struct RecordOptions {
     double segmentMinutes = 30.0;   // 0: one file
     bool impedanceFirst = false;
     bool overwrite = false;
+    double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
 struct RepairOptions {
@@ -110,12 +112,14 @@ struct ViewOptions {
     double seconds = -1.0;     // negative: until Ctrl-C
     double goodKOhm = 20.0;    // contact marks, as for `voq impedance`
     double fairKOhm = 50.0;
+    double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
 struct LslOptions {
     MontageOptions montage;
     std::string filter;        // empty: unfiltered
     double seconds = -1.0;     // negative: until Ctrl-C
+    double reconnectSeconds = 60.0;   // after a lost link; 0: stop at once
 };
 
 enum class Command { None, Info, Impedance, Stream, Record, Repair, View, Lsl, Sim };
