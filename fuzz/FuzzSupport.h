@@ -20,6 +20,19 @@ namespace voqfuzz {
 using Bytes = std::vector<uint8_t>;
 using Image = std::array<uint8_t, 128>;
 
+// Runs `call`; true when it returned, false when it threw the library's
+// error (an input the library refuses, as it should).  Anything else thrown
+// escapes, so that the fuzzer reports it.
+template <typename Call>
+bool Try(Call&& call) {
+    try {
+        call();
+        return true;
+    } catch (const VOQ::Error&) {
+        return false;
+    }
+}
+
 // A heap block of exactly `size` bytes holding a copy of `data` (one byte
 // more when `terminate`, set to 0, for C texts).
 class ExactCopy {

@@ -33,15 +33,7 @@ void WriteFile(const std::string& name, const uint8_t* data, size_t size) {
     file.write(reinterpret_cast<const char*>(data), std::streamsize(size));
 }
 
-template <typename Call>
-bool Try(Call&& call) {
-    try {
-        call();
-        return true;
-    } catch (const VOQ::Error&) {
-        return false;
-    }
-}
+using voqfuzz::Try;
 
 // What a freshly read image leads to at start-up, then the round trips.
 void UseImage(VOQ::Headset& headset, const std::string& scratch) {

@@ -37,15 +37,7 @@ voqfuzz::HeadsetOptions Setup(bool sevenSensors) {
     return setup;
 }
 
-template <typename Call>
-bool Try(Call&& call) {
-    try {
-        call();
-        return true;
-    } catch (const VOQ::Error&) {
-        return false;
-    }
-}
+using voqfuzz::Try;
 
 // `count` data packets whose readings come from `seed`, each written into the
 // same heap block of exactly a packet's size, straight to packet decoding.

@@ -23,13 +23,7 @@
 
 namespace {
 
-template <typename Call>
-void Try(Call&& call) {
-    try {
-        call();
-    } catch (const VOQ::Error&) {
-    }
-}
+using voqfuzz::Try;
 
 voqfuzz::HeadsetOptions Setup(bool sevenSensors) {
     voqfuzz::HeadsetOptions setup;
