@@ -57,12 +57,13 @@ Source* Headset::MatchSource(const std::string& name, bool mustMatch) {
     }
 
     // Names first; aliases only when no name matches (so the second pass
-    // need not compare the names again).
+    // need not compare the names again).  The key is trimmed and upper-cased
+    // once here, not again for every name and alias.
     for (int pass = 0; pass < 2; ++pass) {
         Source* candidate = nullptr;
         for (Source* source : sources) {
             if (source->code == SourceID::NR || source->code == SourceID::NC) continue;
-            if (!(pass == 0 ? source->NameMatches(key, false) : source->AliasMatches(key))) continue;
+            if (!(pass == 0 ? source->NameIsKey(key) : source->AliasIsKey(key))) continue;
             if (candidate && candidate != source)
                 throw Error("The name \"" + trimmed + "\" matches more than one source.");
             candidate = source;

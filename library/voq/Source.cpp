@@ -49,9 +49,11 @@ bool Source::NameMatches(const std::string& requested, bool includeAliases) cons
     return Similar(requested, name) || (includeAliases && AliasMatches(requested));
 }
 
-bool Source::AliasMatches(const std::string& requested) const {
+bool Source::AliasMatches(const std::string& requested) const { return AliasIsKey(Upper(Trim(requested))); }
+
+bool Source::AliasIsKey(const std::string& key) const {
     for (const std::string& alias : aliases)
-        if (Similar(requested, alias)) return true;
+        if (SimilarToKey(key, alias)) return true;
     return false;
 }
 

@@ -41,6 +41,10 @@ public:
     bool NameMatches(const std::string& requested, bool includeAliases) const;
     // Similar() of the request against each alias.
     bool AliasMatches(const std::string& requested) const;
+    // The same for a key that is already trimmed and upper-cased (a look-up
+    // that compares one key with every source).
+    bool NameIsKey(const std::string& key) const { return SimilarToKey(key, name); }
+    bool AliasIsKey(const std::string& key) const;
     void SetRawSignal(double raw) {
         rawSignal = raw;
         signal = (raw - rawOffset) * gain;

@@ -75,6 +75,17 @@ bool Similar(const std::string& a, const std::string& b) {
     return true;
 }
 
+bool SimilarToKey(const std::string& key, const std::string& text) {
+    const char *begin = text.data(), *end = begin + text.size();
+    TrimInPlace(begin, end);
+    if (size_t(end - begin) != key.size()) return false;
+    for (const char* k = key.data(); begin != end; ++begin, ++k) {
+        if (*k != *begin && static_cast<unsigned char>(*k) != std::toupper(static_cast<unsigned char>(*begin)))
+            return false;
+    }
+    return true;
+}
+
 std::string ChompWord(std::string& s, const std::string& delimiters) {
     s = TrimLeft(s, delimiters);
     size_t end = s.find_first_of(delimiters);

@@ -17,6 +17,10 @@ std::string TrimRight(std::string s, const std::string& set = VOQ_WHITESPACE);
 std::string Trim(std::string s, const std::string& set = VOQ_WHITESPACE);
 // Equal after upper-casing and trimming the whitespace set.
 bool Similar(const std::string& a, const std::string& b);
+// Similar(key, text) for a `key` that is already trimmed and upper-cased (a
+// look-up key compared with many names): only `text` is trimmed and
+// upper-cased, in place.
+bool SimilarToKey(const std::string& key, const std::string& text);
 // Takes the first word off `s` (leading delimiters skipped first).
 std::string ChompWord(std::string& s, const std::string& delimiters = VOQ_WHITESPACE);
 // Removes `prefix` from the front of `s` when it is there.

@@ -39,6 +39,11 @@ TEST(Text, Similar) {
     EXPECT_TRUE(Similar("  fp1\t", "FP1"));
     EXPECT_FALSE(Similar("Fp1", "Fp 1"));
     EXPECT_TRUE(Similar("", " "));
+    // The key side is taken as already trimmed and upper-cased.
+    EXPECT_TRUE(SimilarToKey("FP1", "  fp1\t"));
+    EXPECT_FALSE(SimilarToKey("FP1", "Fp 1"));
+    EXPECT_FALSE(SimilarToKey("FP1", "FP12"));
+    EXPECT_TRUE(SimilarToKey("", " "));
 }
 
 TEST(Text, Join) {
