@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "EdfSegment.h"
+#include "LinkEvents.h"
 #include "voq/Protocol.h"
 #include "voq/Text.h"
 #include "voq/Time.h"
@@ -384,16 +385,11 @@ bool Recorder::Step() {
 }
 
 void Recorder::TakeLinkEvents() {
-    for (;;) {
-        size_t missing = 0, before = 0;
-        VOQ_ClearError();
-        const int kind = VOQ_Headset_GetLinkEvent(headset_, nullptr, &missing, &before);
-        CheckLibrary("cannot record");
-        if (kind == 0) return;
-        // The samples written so far are the samples read so far.
+    // The samples written so far are the samples read so far.
+    voqrec::TakeLinkEvents(headset_, stats_.samplesWritten, [this](int kind, uint64_t gap, uint64_t missing) {
         if (kind == VOQ_LINK_LOST) {
             link_ = LinkAway::Reconnecting;
-            gaps_.push_back(Gap{stats_.samplesWritten + before, 0, false});
+            gaps_.push_back(Gap{gap, 0, false});
         } else if (kind == VOQ_LINK_RESTORED) {
             link_ = LinkAway::No;
             if (!gaps_.empty() && !gaps_.back().restored) {
@@ -403,7 +399,8 @@ void Recorder::TakeLinkEvents() {
         } else {
             link_ = LinkAway::GaveUp;
         }
-    }
+    });
+    CheckLibrary("cannot record");
 }
 
 void Recorder::ContinueAfterGap(uint64_t missing, double hostTime) {
