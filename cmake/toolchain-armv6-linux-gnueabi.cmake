@@ -27,33 +27,14 @@ if(NOT DEFINED VOQ_CROSS_SYSROOT)
   set(VOQ_CROSS_SYSROOT /usr/${VOQ_CROSS_TRIPLE})
 endif()
 
-set(CMAKE_C_COMPILER ${VOQ_CROSS_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${VOQ_CROSS_TRIPLE}-g++)
-
 if(NOT DEFINED VOQ_ARMV6_FLOAT_FLAGS)
   set(VOQ_ARMV6_FLOAT_FLAGS "-mfpu=vfp -mfloat-abi=softfp")
 endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VOQ_ARMV6_FLOAT_FLAGS VOQ_CROSS_TRIPLE VOQ_CROSS_SYSROOT)
-# 32-bit glibc keeps a 32-bit time_t unless asked; the 64-bit one carries the
-# headset's clock past January 2038.  Everything built with this file (the
-# test framework included) uses the same widths.
-# -Wno-psabi: silences the notes on an ARM calling-convention change made in
-# GCC 7.1, which cannot matter when everything is built by one compiler.
-set(VOQ_CROSS_FLAGS "-march=armv6 -marm ${VOQ_ARMV6_FLOAT_FLAGS} -D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64 -Wno-psabi")
-set(CMAKE_C_FLAGS_INIT "${VOQ_CROSS_FLAGS}")
-set(CMAKE_CXX_FLAGS_INIT "${VOQ_CROSS_FLAGS}")
+set(VOQ_CROSS_ARCH_FLAGS "-march=armv6 -marm ${VOQ_ARMV6_FLOAT_FLAGS}")
+set(VOQ_QEMU_CPU arm1176)
+include(${CMAKE_CURRENT_LIST_DIR}/ArmCross.cmake)
 
-set(CMAKE_FIND_ROOT_PATH ${VOQ_CROSS_SYSROOT})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Test programs see VOQ_EMULATOR=qemu-user in their environment: the
-# emulator's translation of terminal settings knows line speeds only up to
-# 460800 baud (a pseudo-terminal set to 921600 reads back 0 there), which a
-# test of the line speed needs to know.
-#
 # Each emulated program is held on one host processor, as on the single-core
 # ARM1176 boards: the emulator treats the ARMv6 memory barrier (a CP15
 # operation) as a no-op, so the threads of one program spread over several
@@ -62,11 +43,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # between two threads then fail at random).  The processor is picked from the
 # process id, so that tests run side by side spread over the host's
 # processors; where that one is not allowed, the current one is kept.
-find_program(VOQ_QEMU_ARM NAMES qemu-arm qemu-arm-static)
 find_program(VOQ_TASKSET NAMES taskset)
 if(VOQ_QEMU_ARM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VOQ_QEMU_ARM} -L ${VOQ_CROSS_SYSROOT} -cpu arm1176
-      -E VOQ_EMULATOR=qemu-user)
   if(VOQ_TASKSET)
     # A small launcher in the build directory (build rules cannot carry the
     # shell's $ signs).
