@@ -1,5 +1,6 @@
 #include "FuzzSupport.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace voqfuzz {
@@ -132,15 +133,28 @@ bool MarkerSeen() { return gMarkerSeen; }
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// Short buffers, so that overflows happen within a fuzz input, and impedance
+// windows of a few samples (41 sources have five buffers each).
+const double kBufferSeconds = 0.1;
+const double kImpedanceSeconds = 0.01;
+
+Bytes ModeResponse(int mode, const HeadsetOptions& options) {
+    const Bytes payload{uint8_t(mode), uint8_t(options.filterMode), uint8_t(options.rate), uint8_t(options.rate >> 8)};
+    return Response(1, VOQ::CommandFamily::DataAcquisitionMode, 200, payload);
+}
+
+}  // namespace
+
 std::unique_ptr<VOQ::Headset> MakeHeadset(const HeadsetOptions& options) {
     std::unique_ptr<VOQ::Headset> headset(new VOQ::Headset("deferred"));
     headset->SetMessageCallback(&MarkerSink);
     headset->SetVerbosity(options.verbosity);
     headset->AttachFakeData();
 
-    const Bytes mode{1, uint8_t(options.filterMode), uint8_t(options.rate), uint8_t(options.rate >> 8)};
     const Bytes clock{7, 3, 26, 14, 5, 0, 0, 7, 3, 26, 14, 0, 0};
-    const Bytes setup = Block(1, {Response(1, VOQ::CommandFamily::DataAcquisitionMode, 200, mode),
+    const Bytes setup = Block(1, {ModeResponse(1, options),
                                   Response(5, VOQ::CommandFamily::AccelerometerRate, 201,
                                            U16(unsigned(options.accelerometerRate))),
                                   Response(5, VOQ::CommandFamily::ImpedanceDriverMode, 202,
@@ -149,20 +163,68 @@ std::unique_ptr<VOQ::Headset> MakeHeadset(const HeadsetOptions& options) {
     headset->FeedFakeData(reinterpret_cast<const char*>(setup.data()), setup.size());
     headset->TryToReadBlock();
 
-    // Short buffers, so that overflows happen within a fuzz input.
-    headset->ReallocateBuffers(0.25, 0.25);
+    headset->ReallocateBuffers(kBufferSeconds, kImpedanceSeconds);
     const Image image = options.sevenSensors ? SevenSensorImage() : StandardImage();
     headset->InterpretCalibrationMemory(image.data());
     return headset;
 }
 
+Fixture::Fixture(const HeadsetOptions& options) : options_(options), headset_(MakeHeadset(options)) {
+    for (const VOQ::Source* source : headset_->Sources()) built_.push_back({source->name, source->aliases});
+}
+
+bool Fixture::Renamed(size_t k) const {
+    const VOQ::Source* source = headset_->Sources()[k];
+    return source->name != built_[k].name || source->aliases != built_[k].aliases;
+}
+
+void Fixture::Restore(bool samplesFed) {
+    VOQ::Headset& headset = *headset_;
+    const std::vector<VOQ::Source*>& sources = headset.Sources();
+    if (sources.size() != built_.size()) std::abort();   // no input rebuilds the sources
+    // Swapped in from copies, so that the input's storage goes now (an input
+    // that keeps allocations makes libFuzzer look for leaks every time).
+    for (size_t k = 0; k < sources.size(); ++k) {
+        std::string(built_[k].name).swap(sources[k]->name);
+        std::vector<std::string>(built_[k].aliases).swap(sources[k]->aliases);
+    }
+    // The factory reference chosen again (on a one-channel montage), then no
+    // montage at all (and so no stages).
+    try {
+        headset.ChooseChannels("1", "FACTORY", true);
+    } catch (const VOQ::Error&) {
+    }
+    headset.ForgetMontage();
+    if (!samplesFed) return;
+
+    // A stop and a start answered as the device does: the packet counter
+    // starts afresh and the trigger delay line is made anew.
+    for (int mode : {0, 1}) {
+        const Bytes response = ModeResponse(mode, options_);
+        headset.DecodePacket(response.data(), response.size(), 0.0);
+    }
+    headset.ReallocateBuffers(kBufferSeconds, kImpedanceSeconds);
+    for (VOQ::Source* source : sources) {
+        const VOQ::Source fresh(source->code);
+        source->rawSignal = double(fresh.rawSignal);
+        source->signal = double(fresh.signal);
+        source->impedanceEEG = double(fresh.impedanceEEG);
+        source->impedanceCMF = double(fresh.impedanceCMF);
+        source->dcOffset = double(fresh.dcOffset);
+    }
+}
+
 int ReadStream(VOQ::Headset& headset, const uint8_t* bytes, size_t size) {
     static const char kMarker[] = "VOQ fuzz stream end";
+    // Marker blocks back to back, two more than the longest block holds: a
+    // block cut short by the end of the input completes from them, and a
+    // whole marker block still follows.  (Zero bytes would do as well, but a
+    // resynchronisation scans them one by one.)
     static const Bytes trailer = [] {
-        Bytes t(1100, 0);
-        Bytes text(kMarker, kMarker + sizeof kMarker - 1);
-        Bytes block = Block(4242, {Response(1, VOQ::CommandFamily::Echo, 77, text)});
-        t.insert(t.end(), block.begin(), block.end());
+        const Bytes text(kMarker, kMarker + sizeof kMarker - 1);
+        const Bytes block = Block(4242, {Response(1, VOQ::CommandFamily::Echo, 77, text)});
+        Bytes t;
+        while (t.size() < VOQ::kMaximumBlockSize + 2 * block.size()) t.insert(t.end(), block.begin(), block.end());
         return t;
     }();
     SetMarker(kMarker);

@@ -20,6 +20,19 @@ namespace voqfuzz {
 using Bytes = std::vector<uint8_t>;
 using Image = std::array<uint8_t, 128>;
 
+// Runs `call`; true when it returned, false when it threw the library's
+// error (an input the library refuses, as it should).  Anything else thrown
+// escapes, so that the fuzzer reports it.
+template <typename Call>
+bool Try(Call&& call) {
+    try {
+        call();
+        return true;
+    } catch (const VOQ::Error&) {
+        return false;
+    }
+}
+
 // A heap block of exactly `size` bytes holding a copy of `data` (one byte
 // more when `terminate`, set to 0, for C texts).
 class ExactCopy {
@@ -83,8 +96,32 @@ struct HeadsetOptions {
 // impedance driver mode and clock answers, then sources from the image.
 std::unique_ptr<VOQ::Headset> MakeHeadset(const HeadsetOptions& options);
 
-// Feeds `bytes` plus a trailer that no block can reach into (1100 zero bytes,
-// then a marker block), and reads blocks until the marker block has been read.
+// A headset from MakeHeadset that serves a whole run, put back after each
+// input into the state it was built in, as far as naming, montage and
+// reference choices and fed data packets change it: the sources' names and
+// aliases, no montage, stages or chosen reference, and (after samples) the
+// packet counter, trigger delay line, impedance buffers and per-sample
+// source values as new.  Building a headset costs more than most inputs.
+class Fixture {
+public:
+    explicit Fixture(const HeadsetOptions& options);
+    VOQ::Headset& Headset() { return *headset_; }
+    // True when source `k` has other names or aliases than it was built with.
+    bool Renamed(size_t k) const;
+    void Restore(bool samplesFed);
+
+private:
+    struct Names {
+        std::string name;
+        std::vector<std::string> aliases;
+    };
+    HeadsetOptions options_;
+    std::unique_ptr<VOQ::Headset> headset_;
+    std::vector<Names> built_;
+};
+
+// Feeds `bytes` plus a trailer of marker blocks that no block of the input can
+// reach past, and reads blocks until a marker block has been read.
 // Never waits for silence.  Library failures of type VOQ::Error (a
 // calibration image that cannot be interpreted, say) are what the caller of
 // TryToReadBlock sees too; they are counted and reading goes on.

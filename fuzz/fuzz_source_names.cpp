@@ -10,20 +10,26 @@
 //   3 RenameSource(a, b)       4 UseNamingScheme(a)      5 SourceNames(flags a[0])
 //   6 ConstructChannel(a)      7 ChooseChannels(a, b)    8 Source::SetName(a) of
 //                                                          the source numbered b[0]
+//
+// One headset of each kind serves the whole run (voqfuzz::Fixture): the
+// operations here change only names, aliases, the montage and the chosen
+// reference, which it puts back after each input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 #include "FuzzSupport.h"
 
 namespace {
 
-template <typename Call>
-void Try(Call&& call) {
-    try {
-        call();
-    } catch (const VOQ::Error&) {
-    }
+using voqfuzz::Try;
+
+voqfuzz::HeadsetOptions Setup(bool sevenSensors) {
+    voqfuzz::HeadsetOptions setup;
+    setup.sevenSensors = sevenSensors;
+    setup.verbosity = 3;
+    return setup;
 }
 
 }  // namespace
@@ -33,12 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t options = data[0];
     const bool viaC = options & 0x02;
 
-    voqfuzz::HeadsetOptions setup;
-    setup.sevenSensors = options & 0x01;
-    setup.verbosity = 3;
-    std::unique_ptr<VOQ::Headset> headset = voqfuzz::MakeHeadset(setup);
-    VOQ_Headset handle = reinterpret_cast<VOQ_Headset>(headset.get());
-    VOQ::Headset& h = *headset;
+    static voqfuzz::Fixture fixtures[2] = {voqfuzz::Fixture(Setup(false)), voqfuzz::Fixture(Setup(true))};
+    voqfuzz::Fixture& fixture = fixtures[options & 0x01];
+    VOQ::Headset& h = fixture.Headset();
+    VOQ_Headset handle = reinterpret_cast<VOQ_Headset>(&h);
 
     auto records = voqfuzz::SplitInput(data + 1, size - 1, 0, 64);
     for (const auto& record : records) {
@@ -106,17 +110,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // Whatever the names have become: the lists, every source found by its
-    // one-based number, the factory montage and the traditional reference.
+    // one-based number, each renamed or re-aliased source by its name, and
+    // (when a name or alias changed) the factory montage with the
+    // traditional reference, or with the factory one when the names leave no
+    // traditional reference.
     h.SourceNames(0x1FF);
     h.SourceNames(0x13);
+    bool changed = false;
     for (size_t k = 0; k < h.Sources().size(); ++k) {
         if (h.MatchSource(std::to_string(k + 1), true) != h.Sources()[k]) std::abort();
+        if (!fixture.Renamed(k)) continue;
+        changed = true;
         Try([&] { h.MatchSource(h.Sources()[k]->name, false); });
     }
-    Try([&] { h.ChooseChannels("FACTORY", "FACTORY", true); });
-    Try([&] { h.SetTraditionalReference(true); });
-    h.MontageString(true);
+    if (changed) {
+        bool traditional = false;
+        Try([&] { traditional = !h.SetTraditionalReference(true).empty(); });
+        if (!traditional) Try([&] { h.ChooseChannels("FACTORY", "FACTORY", true); });
+        h.MontageString(true);
+    }
     h.InfoString();
     VOQ_ClearError();
+    fixture.Restore(false);
     return 0;
 }

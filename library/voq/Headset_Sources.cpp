@@ -56,12 +56,13 @@ Source* Headset::MatchSource(const std::string& name, bool mustMatch) {
                     " (use names, or numbers from 1 to " + std::to_string(sources.size()) + ").");
     }
 
-    // Names first; aliases only when no name matches.
+    // Names first; aliases only when no name matches (so the second pass
+    // need not compare the names again).
     for (int pass = 0; pass < 2; ++pass) {
         Source* candidate = nullptr;
         for (Source* source : sources) {
             if (source->code == SourceID::NR || source->code == SourceID::NC) continue;
-            if (!source->NameMatches(key, pass == 1)) continue;
+            if (!(pass == 0 ? source->NameMatches(key, false) : source->AliasMatches(key))) continue;
             if (candidate && candidate != source)
                 throw Error("The name \"" + trimmed + "\" matches more than one source.");
             candidate = source;

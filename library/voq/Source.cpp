@@ -46,8 +46,10 @@ bool Source::IsTrigger() const {
 bool Source::IsAccelerometer() const { return code >= SourceID::ACCT && code <= SourceID::ACCZ; }
 
 bool Source::NameMatches(const std::string& requested, bool includeAliases) const {
-    if (Similar(requested, name)) return true;
-    if (!includeAliases) return false;
+    return Similar(requested, name) || (includeAliases && AliasMatches(requested));
+}
+
+bool Source::AliasMatches(const std::string& requested) const {
     for (const std::string& alias : aliases)
         if (Similar(requested, alias)) return true;
     return false;

@@ -39,6 +39,8 @@ public:
 
     // Similar() of the request against the name, then (when asked) each alias.
     bool NameMatches(const std::string& requested, bool includeAliases) const;
+    // Similar() of the request against each alias.
+    bool AliasMatches(const std::string& requested) const;
     void SetRawSignal(double raw) {
         rawSignal = raw;
         signal = (raw - rawOffset) * gain;

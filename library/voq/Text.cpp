@@ -1,5 +1,6 @@
 #include "voq/Text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -40,8 +41,38 @@ std::string TrimRight(std::string s, const std::string& set) {
 
 std::string Trim(std::string s, const std::string& set) { return TrimLeft(TrimRight(std::move(s), set), set); }
 
+namespace {
+
+// The whitespace set as a table, so that trimming in place costs one look-up
+// per character.
+struct WhitespaceTable {
+    bool is[256] = {};
+    WhitespaceTable() {
+        for (const char* c = VOQ_WHITESPACE; *c; ++c) is[static_cast<unsigned char>(*c)] = true;
+    }
+};
+const WhitespaceTable kWhitespace;
+
+void TrimInPlace(const char*& begin, const char*& end) {
+    while (begin != end && kWhitespace.is[static_cast<unsigned char>(*begin)]) ++begin;
+    while (end != begin && kWhitespace.is[static_cast<unsigned char>(end[-1])]) --end;
+}
+
+}  // namespace
+
+// Compared in place: name matching calls this for every source and alias of
+// every term, so it makes no copies.
 bool Similar(const std::string& a, const std::string& b) {
-    return Trim(Upper(a), VOQ_WHITESPACE) == Trim(Upper(b), VOQ_WHITESPACE);
+    const char *beginA = a.data(), *endA = beginA + a.size();
+    const char *beginB = b.data(), *endB = beginB + b.size();
+    TrimInPlace(beginA, endA);
+    TrimInPlace(beginB, endB);
+    if (endA - beginA != endB - beginB) return false;
+    for (; beginA != endA; ++beginA, ++beginB) {
+        if (std::toupper(static_cast<unsigned char>(*beginA)) != std::toupper(static_cast<unsigned char>(*beginB)))
+            return false;
+    }
+    return true;
 }
 
 std::string ChompWord(std::string& s, const std::string& delimiters) {
@@ -59,10 +90,21 @@ bool Chomp(std::string& s, const std::string& prefix) {
     return true;
 }
 
+// ChompWord until nothing is left, in one pass over the text (so that a list
+// costs one copy per word): a rest of delimiters only gives one empty word.
 std::vector<std::string> Split(std::string s, const std::string& delimiters) {
     std::vector<std::string> items;
-    s = Trim(s, VOQ_WHITESPACE);
-    while (!s.empty()) items.push_back(ChompWord(s, delimiters));
+    s = Trim(std::move(s), VOQ_WHITESPACE);
+    size_t position = 0;
+    while (position < s.size()) {
+        const size_t start = s.find_first_not_of(delimiters, position);
+        if (start == std::string::npos) {
+            items.emplace_back();
+            break;
+        }
+        position = std::min(s.find_first_of(delimiters, start), s.size());
+        items.emplace_back(s, start, position - start);
+    }
     return items;
 }
 
