@@ -215,13 +215,26 @@ std::vector<std::string> Recorder::Labels() const {
     return labels;
 }
 
+template <typename Work>
+auto Recorder::ClosingOnFailure(Work&& work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (const WriteError&) {
+        Fail(true);
+        throw;
+    } catch (...) {
+        Fail(false);
+        throw;
+    }
+}
+
 void Recorder::Start(double seconds) {
     if (closed_) throw RecorderError("the recording is closed");
     if (started_) throw RecorderError("the recording has started already");
     requestedSeconds_ = seconds;
     targetSamples_ = seconds >= 0.0 ? static_cast<int64_t>(std::llround(seconds * plan_.rate)) : -1;
     started_ = true;
-    try {
+    ClosingOnFailure([&] {
         // Until the first sample says when it was measured.
         start_ = VOQ_HostClock() + VOQ::CalendarMinusHostClock();
         OpenSegment();
@@ -238,13 +251,7 @@ void Recorder::Start(double seconds) {
             AddEvent(kEarlierAlarm, code, 0);
         }
         CheckLibrary("cannot start recording");
-    } catch (const WriteError&) {
-        Fail(true);
-        throw;
-    } catch (...) {
-        Fail(false);
-        throw;
-    }
+    });
     if (targetSamples_ == 0) finished_ = true;
 }
 
@@ -317,7 +324,7 @@ void Recorder::MeasureImpedances() {
 bool Recorder::Step() {
     if (closed_ || finished_) return false;
     if (!started_) throw RecorderError("the recording has not started");
-    try {
+    return ClosingOnFailure([&]() -> bool {
         TakeLinkEvents();
         if (link_ == LinkAway::Reconnecting) {
             // The wait would last until the link is back: look again soon,
@@ -374,14 +381,8 @@ bool Recorder::Step() {
         PollHeadset();
         NoteEvents();
         if (targetSamples_ >= 0 && stats_.samplesWritten >= static_cast<uint64_t>(targetSamples_)) finished_ = true;
-    } catch (const WriteError&) {
-        Fail(true);
-        throw;
-    } catch (...) {
-        Fail(false);
-        throw;
-    }
-    return !finished_;
+        return !finished_;
+    });
 }
 
 void Recorder::TakeLinkEvents() {

@@ -273,9 +273,7 @@ int RunStream(const Options& options, Session& session) {
 
     size_t overflowed = VOQ_Headset_GetNumberOfOverflowedSamples(h);
     if (rows) rows->Close();
-    if (overflowed > 0 && !readerGone)
-        std::fprintf(stderr, "voq: warning: %zu samples were lost because they were not read in time\n",
-                     overflowed);
+    if (!readerGone) WarnOfOverflow(overflowed, "");
     if (interrupted && wanted >= 0) return kExitInterrupted;
     return kExitOK;
 }
