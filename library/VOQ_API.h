@@ -903,14 +903,15 @@ VOQ_EXPORT double VOQ_Headset_GetCallbackSampleTime(VOQ_Headset h);
  *  0 (the default) turns reconnection off, so that a lost link is an error
  *  as it has always been.  Applies to the next loss.  A negative or
  *  non-finite value fails with "cannot keep reconnecting for ... seconds".
- *  Failures are stored as the error.  Thread: the controlling thread. */
+ *  Failures (that, or a NULL handle) are stored as the error.  Thread: the
+ *  controlling thread. */
 VOQ_EXPORT void VOQ_Headset_SetReconnect(VOQ_Headset h, double seconds);
 /** @return the reconnection time set with VOQ_Headset_SetReconnect (0: off);
- *  -1.0 on error.  Thread: any. */
+ *  -1.0 on error (a NULL handle).  Thread: any. */
 VOQ_EXPORT double VOQ_Headset_GetReconnect(VOQ_Headset h);
 /** @return 1 when the port is open and the link is not lost, 0 when it is
- *  lost (a reconnection is trying), given up or not connected; 0 on error.
- *  Thread: any. */
+ *  lost (a reconnection is trying), given up or not connected; 0 on error
+ *  (a NULL handle).  Thread: any. */
 VOQ_EXPORT int VOQ_Headset_IsLinkUp(VOQ_Headset h);
 /** Takes the oldest link event not yet taken (at most 1000 are kept).  Every
  *  loss gives one VOQ_LINK_LOST event followed by one VOQ_LINK_RESTORED or
@@ -921,9 +922,9 @@ VOQ_EXPORT int VOQ_Headset_IsLinkUp(VOQ_Headset h);
  *    before  - how many of the samples now buffered in the output channels
  *              came before the loss (read that many, then the gap falls).
  *  @return the event's kind (VOQ_LINK_LOST, VOQ_LINK_RESTORED,
- *  VOQ_LINK_GAVE_UP), 0 when there is none; 0 on error.  Thread: the
- *  controlling thread (it takes the read lock briefly, to see the buffers
- *  and the sample count together). */
+ *  VOQ_LINK_GAVE_UP), 0 when there is none; 0 on error (a NULL handle).
+ *  Thread: the controlling thread (it takes the read lock briefly, to see
+ *  the buffers and the sample count together). */
 VOQ_EXPORT int VOQ_Headset_GetLinkEvent(VOQ_Headset h, double *seconds, size_t *missing, size_t *before);
 
 /** @} */

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "LinkEvents.h"
 #include "voq/Protocol.h"
 
 namespace voqlsl {
@@ -271,15 +272,8 @@ void Outlet::PushSamples(size_t count) {
 }
 
 void Outlet::TakeLinkEvents() {
-    for (;;) {
-        size_t missing = 0, before = 0;
-        VOQ_ClearError();
-        const int kind = VOQ_Headset_GetLinkEvent(headset_, nullptr, &missing, &before);
-        CheckLibrary("cannot read the headset's link events");
-        if (kind == 0) break;
-        // The samples pushed so far are the samples read so far; `before`
-        // of those buffered now come before the gap.
-        const uint64_t gap = stats_.samplesPushed + before;
+    // The samples pushed so far are the samples read so far.
+    voqrec::TakeLinkEvents(headset_, stats_.samplesPushed, [this](int kind, uint64_t gap, uint64_t missing) {
         reconnecting_ = kind == VOQ_LINK_LOST;
         if (kind == VOQ_LINK_LOST) {
             // Stamped with the last sample before the gap.
@@ -289,7 +283,8 @@ void Outlet::TakeLinkEvents() {
             stats_.samplesMissing += missing;
             linkMarkers_.push_back({gap, LinkRestoredMarker(missing)});
         }
-    }
+    });
+    CheckLibrary("cannot read the headset's link events");
     // Markers of samples pushed already go out now, with the last stamp.
     if (stats_.samplesPushed > 0) MarkLink(stats_.samplesPushed - 1, lastStamp_);
 }

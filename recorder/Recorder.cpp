@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "EdfSegment.h"
+#include "LinkEvents.h"
 #include "voq/Protocol.h"
 #include "voq/Text.h"
 #include "voq/Time.h"
@@ -214,13 +215,26 @@ std::vector<std::string> Recorder::Labels() const {
     return labels;
 }
 
+template <typename Work>
+auto Recorder::ClosingOnFailure(Work&& work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (const WriteError&) {
+        Fail(true);
+        throw;
+    } catch (...) {
+        Fail(false);
+        throw;
+    }
+}
+
 void Recorder::Start(double seconds) {
     if (closed_) throw RecorderError("the recording is closed");
     if (started_) throw RecorderError("the recording has started already");
     requestedSeconds_ = seconds;
     targetSamples_ = seconds >= 0.0 ? static_cast<int64_t>(std::llround(seconds * plan_.rate)) : -1;
     started_ = true;
-    try {
+    ClosingOnFailure([&] {
         // Until the first sample says when it was measured.
         start_ = VOQ_HostClock() + VOQ::CalendarMinusHostClock();
         OpenSegment();
@@ -237,13 +251,7 @@ void Recorder::Start(double seconds) {
             AddEvent(kEarlierAlarm, code, 0);
         }
         CheckLibrary("cannot start recording");
-    } catch (const WriteError&) {
-        Fail(true);
-        throw;
-    } catch (...) {
-        Fail(false);
-        throw;
-    }
+    });
     if (targetSamples_ == 0) finished_ = true;
 }
 
@@ -316,7 +324,7 @@ void Recorder::MeasureImpedances() {
 bool Recorder::Step() {
     if (closed_ || finished_) return false;
     if (!started_) throw RecorderError("the recording has not started");
-    try {
+    return ClosingOnFailure([&]() -> bool {
         TakeLinkEvents();
         if (link_ == LinkAway::Reconnecting) {
             // The wait would last until the link is back: look again soon,
@@ -373,27 +381,16 @@ bool Recorder::Step() {
         PollHeadset();
         NoteEvents();
         if (targetSamples_ >= 0 && stats_.samplesWritten >= static_cast<uint64_t>(targetSamples_)) finished_ = true;
-    } catch (const WriteError&) {
-        Fail(true);
-        throw;
-    } catch (...) {
-        Fail(false);
-        throw;
-    }
-    return !finished_;
+        return !finished_;
+    });
 }
 
 void Recorder::TakeLinkEvents() {
-    for (;;) {
-        size_t missing = 0, before = 0;
-        VOQ_ClearError();
-        const int kind = VOQ_Headset_GetLinkEvent(headset_, nullptr, &missing, &before);
-        CheckLibrary("cannot record");
-        if (kind == 0) return;
-        // The samples written so far are the samples read so far.
+    // The samples written so far are the samples read so far.
+    voqrec::TakeLinkEvents(headset_, stats_.samplesWritten, [this](int kind, uint64_t gap, uint64_t missing) {
         if (kind == VOQ_LINK_LOST) {
             link_ = LinkAway::Reconnecting;
-            gaps_.push_back(Gap{stats_.samplesWritten + before, 0, false});
+            gaps_.push_back(Gap{gap, 0, false});
         } else if (kind == VOQ_LINK_RESTORED) {
             link_ = LinkAway::No;
             if (!gaps_.empty() && !gaps_.back().restored) {
@@ -403,7 +400,8 @@ void Recorder::TakeLinkEvents() {
         } else {
             link_ = LinkAway::GaveUp;
         }
-    }
+    });
+    CheckLibrary("cannot record");
 }
 
 void Recorder::ContinueAfterGap(uint64_t missing, double hostTime) {

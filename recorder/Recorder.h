@@ -196,6 +196,10 @@ private:
     void MeasureImpedances();
     void StopAcquisition();
     void Fail(bool fileBroken);
+    // Runs `work` and gives what it returns; a failure closes the recording
+    // (keeping what reached the file) and is thrown on.
+    template <typename Work>
+    auto ClosingOnFailure(Work&& work) -> decltype(work());
     void StartAcquisitionIfStopped();
     std::string EventText(const Event& event) const;
     static const char* EventType(const Event& event);

@@ -176,7 +176,16 @@ void Headset::CheckWaitProgress(double callStart) {
 
 void Headset::Pump(double callStart) {
     Sleep(kPollPause);
-    if (!acquisitionThread.Alive()) TryToReadBlock();
+    if (!acquisitionThread.Alive()) {
+        try {
+            TryToReadBlock();
+        } catch (const Error&) {
+            // A reconnection that has just given up (and ended the worker
+            // with it) ends the wait with its own reason.
+            CheckWaitProgress(callStart);
+            throw;
+        }
+    }
     CheckWaitProgress(callStart);
 }
 

@@ -181,7 +181,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, Options& o) {
         ->check(CLI::IsMember({"auto", "always", "never"}))
         ->capture_default_str();
     app.add_option("--timeout", o.common.timeoutSeconds,
-                   "Give up connecting after this many seconds (0: never)")
+                   "Give up connecting after this many seconds (0: only the library's own limits)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     for (CLI::Option* opt : AddSimOptions(&app, o.common.sim, "sim-", "Simulated headset (with --simulate)"))

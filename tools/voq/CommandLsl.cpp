@@ -95,15 +95,8 @@ int RunLsl(const Options& options, Session& session) {
     if (!quiet) {
         std::fprintf(stderr, "voq: pushed %.1f s (%llu samples) and %llu markers\n", double(s.samplesPushed) / d.rate,
                      static_cast<unsigned long long>(s.samplesPushed), static_cast<unsigned long long>(s.markersPushed));
-        if (s.overflowedSamples > 0)
-            std::fprintf(stderr, "voq: warning: %llu samples were lost because they were not read in time "
-                                 "(marked in the markers stream)\n",
-                         static_cast<unsigned long long>(s.overflowedSamples));
-        if (s.linkLosses > 0)
-            std::fprintf(stderr, "voq: warning: the link was lost %llu %s; %llu samples are missing (marked in the "
-                                 "markers stream)\n",
-                         static_cast<unsigned long long>(s.linkLosses), s.linkLosses == 1 ? "time" : "times",
-                         static_cast<unsigned long long>(s.samplesMissing));
+        WarnOfOverflow(s.overflowedSamples, " (marked in the markers stream)");
+        WarnOfLinkLosses(s.linkLosses, s.samplesMissing, " (marked in the markers stream)");
     }
     if (interrupted && o.seconds >= 0) return kExitInterrupted;
     return kExitOK;

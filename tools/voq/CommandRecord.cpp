@@ -162,18 +162,12 @@ int RunRecord(const Options& options, Session& session) {
                      Seconds(recorder->SecondsWritten()).c_str(), static_cast<unsigned long long>(s.samplesWritten),
                      recorder->Labels().size(), static_cast<unsigned long long>(s.annotations),
                      FileList(recorder->Files()).c_str(), EventsFileList(recorder->Files()).c_str());
-        if (s.overflowedSamples > 0)
-            std::fprintf(stderr, "voq: warning: %llu samples were lost because they were not read in time "
-                                 "(annotated in the file)\n",
-                         static_cast<unsigned long long>(s.overflowedSamples));
+        WarnOfOverflow(s.overflowedSamples, " (annotated in the file)");
         if (s.realTimeViolations > 0)
             std::fprintf(stderr, "voq: warning: %llu real-time violations (annotated in the file)\n",
                          static_cast<unsigned long long>(s.realTimeViolations));
-        if (s.linkLosses > 0)
-            std::fprintf(stderr, "voq: warning: the link was lost %llu %s; %llu samples are missing (annotated "
-                                 "in the files, which are numbered on from each loss)\n",
-                         static_cast<unsigned long long>(s.linkLosses), s.linkLosses == 1 ? "time" : "times",
-                         static_cast<unsigned long long>(s.samplesMissing));
+        WarnOfLinkLosses(s.linkLosses, s.samplesMissing,
+                         " (annotated in the files, which are numbered on from each loss)");
         if (s.clippedValues > 0)
             std::fprintf(stderr, "voq: warning: %llu values were beyond their signal's range and were "
                                  "clipped (annotated in the file)\n",

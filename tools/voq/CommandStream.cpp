@@ -14,6 +14,7 @@
 #include "Commands.h"
 #include "Format.h"
 #include "Interrupt.h"
+#include "LinkEvents.h"
 #include "Session.h"
 
 namespace voqtool {
@@ -76,12 +77,10 @@ public:
     explicit LinkGaps(VOQ_Headset h) : h_(h) {}
     // Takes the headset's link events; `read` samples have been read so far.
     void Take(unsigned long long read) {
-        size_t missing = 0, before = 0;
-        VOQ_ClearError();
-        for (int kind; (kind = VOQ_Headset_GetLinkEvent(h_, nullptr, &missing, &before)) != 0;) {
+        voqrec::TakeLinkEvents(h_, read, [this](int kind, uint64_t gap, uint64_t missing) {
             reconnecting_ = kind == VOQ_LINK_LOST;
-            if (kind == VOQ_LINK_RESTORED) gaps_.emplace_back(read + before, missing);
-        }
+            if (kind == VOQ_LINK_RESTORED) gaps_.emplace_back(gap, missing);
+        });
         ThrowIfLibraryFailed("");
     }
     bool Reconnecting() const { return reconnecting_; }
@@ -274,9 +273,7 @@ int RunStream(const Options& options, Session& session) {
 
     size_t overflowed = VOQ_Headset_GetNumberOfOverflowedSamples(h);
     if (rows) rows->Close();
-    if (overflowed > 0 && !readerGone)
-        std::fprintf(stderr, "voq: warning: %zu samples were lost because they were not read in time\n",
-                     overflowed);
+    if (!readerGone) WarnOfOverflow(overflowed, "");
     if (interrupted && wanted >= 0) return kExitInterrupted;
     return kExitOK;
 }

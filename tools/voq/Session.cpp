@@ -113,6 +113,18 @@ voqsim::Config SimulatorConfig(const SimOptions& sim) {
     return config;
 }
 
+void WarnOfOverflow(unsigned long long overflowed, const char* where) {
+    if (overflowed > 0)
+        std::fprintf(stderr, "voq: warning: %llu samples were lost because they were not read in time%s\n", overflowed,
+                     where);
+}
+
+void WarnOfLinkLosses(unsigned long long linkLosses, unsigned long long missing, const char* where) {
+    if (linkLosses > 0)
+        std::fprintf(stderr, "voq: warning: the link was lost %llu %s; %llu samples are missing%s\n", linkLosses,
+                     linkLosses == 1 ? "time" : "times", missing, where);
+}
+
 void ThrowIfLibraryFailed(const std::string& hint) {
     const char* error = VOQ_Error();
     if (error != nullptr) {

@@ -27,6 +27,13 @@ voqsim::Config SimulatorConfig(const SimOptions& sim);
 // Call VOQ_ClearError() before the calls to be checked.
 void ThrowIfLibraryFailed(const std::string& hint);
 
+// The closing warnings of a long-running command about samples it lost:
+// `overflowed` not read in time, and `missing` across `linkLosses` losses
+// of the link.  `where` says where the losses are noted (" (annotated in the
+// file)", say), or is empty.  Nothing is printed for a count of 0.
+void WarnOfOverflow(unsigned long long overflowed, const char* where);
+void WarnOfLinkLosses(unsigned long long linkLosses, unsigned long long missing, const char* where);
+
 // Counters of the library's level-2 reports about batch delivery.
 struct DeliveryReports {
     unsigned long realTimeViolations = 0;
