@@ -146,6 +146,13 @@ class _Acquisition:
         written = call(lib.VOQ_Headset_GetSampleTimes, self._h(), pointer, int(count))
         return out[:written]
 
+    def _times_of_read(self, count: int):
+        """The times of the `count` samples just read, every one of them."""
+        times = self.sample_times(count)
+        if len(times) < count:
+            raise VOQError("the times of the samples read are no longer kept")
+        return times
+
     @property
     def sample_time(self) -> float:
         """The host time at which the sample most recently read from the
@@ -178,7 +185,7 @@ class _Acquisition:
             self._delivered += self._batch_size
             delivered += 1
             if timestamps:
-                yield timestamp, data, self.sample_times(self._batch_size)
+                yield timestamp, data, self._times_of_read(self._batch_size)
             else:
                 yield timestamp, data
 
@@ -200,7 +207,7 @@ class _Acquisition:
         self.ensure_streaming()
         channels = self._output_channels()
         out = numpy.empty((len(channels), count))
-        times = numpy.empty(count)
+        times = numpy.empty(count) if timestamps else None
         if not channels:
             raise VOQError("there are no output channels: choose a montage first")
         capacity = min(channel.capacity for channel in channels)
@@ -213,7 +220,7 @@ class _Acquisition:
             channels = self._output_channels()
             out[:, done:done + step] = self._read_block(channels, step)
             if timestamps:
-                times[done:done + step] = self.sample_times(step)
+                times[done:done + step] = self._times_of_read(step)
             self._delivered += step
             done += step
         return (out, times) if timestamps else out
