@@ -64,7 +64,7 @@ public:
             int64_t copied = -1;
             if (last >= 0 && uint64_t(last) < samples) {
                 const uint64_t kept = samples < capacity ? samples : capacity;
-                const uint64_t oldestKept = samples - kept;
+                const uint64_t oldestKept = samples - kept > firstKept ? samples - kept : firstKept;
                 uint64_t from = uint64_t(last) + 1 >= n ? uint64_t(last) + 1 - n : 0;
                 if (from < oldestKept) from = oldestKept;
                 copied = 0;
@@ -84,6 +84,9 @@ private:
 
     std::unique_ptr<std::atomic<double>[]> times;
     uint64_t capacity = 0;
+    // The oldest sample whose time the ring holds (a ring that grew holds
+    // none of the samples before those it kept).
+    uint64_t firstKept = 0;
     std::atomic<uint64_t> count{0};
     std::atomic<uint32_t> sequence{0};
     double current = 0.0;

@@ -8,6 +8,7 @@
 
 #include "VOQ_API.h"
 #include "acquisition_support.h"
+#include "voq/SampleTimeRing.h"
 
 using acqtest::FakeHeadset;
 
@@ -93,4 +94,20 @@ TEST(SampleTimes, FollowTheOutputChannelsReadsAndFlushes) {
     EXPECT_EQ(VOQ_Headset_GetSampleTime(h), log.times[20]);
     EXPECT_EQ(VOQ_Error(), nullptr);
     VOQ_Headset_SetSampleCallback(h, nullptr, nullptr);
+}
+
+// A ring that grows keeps the times it had and no others: the slots it
+// gains hold no sample's time, however many samples came before.
+TEST(SampleTimes, AGrownRingGivesOnlyTheTimesItKept) {
+    VOQ::SampleTimeRing ring;
+    ring.Reserve(4);
+    for (int k = 0; k < 10; ++k) {
+        ring.BeginSample(100.0 + k);
+        ring.EndSample();
+    }
+    ring.Reserve(64);
+    double out[64];
+    const int64_t copied = ring.Copy([](uint64_t samples) { return int64_t(samples) - 1; }, out, 64, false);
+    ASSERT_EQ(copied, 4);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(out[k], 106.0 + k);
 }
