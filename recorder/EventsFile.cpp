@@ -244,7 +244,7 @@ std::vector<Annotation> ReadEventsFile(const std::string& path, std::vector<int>
         char* stop = nullptr;
         errno = 0;
         const unsigned long long n = std::strtoull(sample.c_str(), &stop, 10);
-        if (sample.empty() || sample[0] == '-' || *stop != '\0' || errno != 0)
+        if (sample.empty() || sample[0] < '0' || sample[0] > '9' || *stop != '\0' || errno != 0)
             throw fail("the sample \"" + sample + "\" is not a sample number");
         a.sample = n;
         a.type = cell(kType);

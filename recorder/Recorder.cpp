@@ -333,7 +333,7 @@ bool Recorder::Step() {
             const size_t level = VOQ_Headset_GetNumberOfBufferedSamples(headset_);
             CheckLibrary("cannot record");
             if (level < batchSize_) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                VOQ_Sleep(0.02);
                 return true;
             }
         }

@@ -149,7 +149,7 @@ std::vector<Annotation> EventsToWrite(const std::string& path, const std::string
     std::vector<Annotation> inside;
     for (size_t i = 0; i < rows.size(); ++i) {
         const Annotation& a = rows[i];
-        if (std::llround(static_cast<double>(a.onset) / 10000.0 * rate) != static_cast<long long>(a.sample)) {
+        if (std::llabs(a.onset - OnsetUnits(a.sample, rate)) > 1) {
             char text[64];
             std::snprintf(text, sizeof text, "%g", rate);
             throw Failure(path, eventsPath + " does not belong to it: line " + std::to_string(lines[i]) +
