@@ -596,12 +596,15 @@ VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_GetChannelByIndex(VOQ_ProcessingStage
 VOQ_EXPORT VOQ_Channel VOQ_ProcessingStage_GetChannelByName(VOQ_ProcessingStage s, const char *name);
 /** Removes every channel of the stage (their handles die; the "raw" stage's
  *  are the montage's and stay).  Safe while background acquisition runs
- *  (made between two samples).  Failures are stored as the error.  Thread:
+ *  (made between two samples).  Refused for a filter stage and for the
+ *  stage a filter stage reads (VOQ_Headset_AddFilter), whose channels the
+ *  filter takes by position.  Failures are stored as the error.  Thread:
  *  the controlling thread (fails inside a callback). */
 VOQ_EXPORT void VOQ_ProcessingStage_ClearChannels(VOQ_ProcessingStage s);
 /** Adds a channel named `name` (NULL counts as "") with a buffer of
  *  `capacity` values (at least 1) to the stage.  Safe while background
- *  acquisition runs.
+ *  acquisition runs.  Refused for a filter stage and the stage it reads, as
+ *  VOQ_ProcessingStage_ClearChannels is.
  *  @return the borrowed channel (valid until the montage or reference
  *  changes); NULL on error.  Thread: the controlling thread (fails inside a
  *  callback). */

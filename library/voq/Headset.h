@@ -307,6 +307,8 @@ public:
     // cascade change, so that a background worker never runs a stage whose
     // channel list is half-changed.
     void ClearStageChannels(ProcessingStage* stage);
+    // Throws when `stage` is a filter stage or the input of one.
+    void RefuseFilterChannelEdit(const ProcessingStage* stage) const;
     Channel* AddStageChannel(ProcessingStage* stage, const std::string& channelName, uint64_t capacity);
     void ForgetCascade();
 

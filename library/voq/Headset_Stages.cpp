@@ -121,15 +121,26 @@ void Headset::ReallocateStageBuffers(ProcessingStage* stage, double seconds) {
     FitSampleTimes();
 }
 
+void Headset::RefuseFilterChannelEdit(const ProcessingStage* stage) const {
+    // A filter takes its input's channels by position, as they were when
+    // the filter stage was made: neither side's channels may change.
+    for (const ProcessingStage* other : cascade)
+        if (other && other->filter && (other == stage || other->input == stage))
+            throw Error("cannot change the channels of ProcessingStage \"" + stage->name + "\": filter stage \"" +
+                        other->name + "\" " + (other == stage ? "makes them" : "filters them"));
+}
+
 void Headset::ClearStageChannels(ProcessingStage* stage) {
     RefuseChangeInsideCallback(kChangeStages);
     ReadLockGuard guard(*this);
+    RefuseFilterChannelEdit(stage);
     stage->ClearChannels();
 }
 
 Channel* Headset::AddStageChannel(ProcessingStage* stage, const std::string& channelName, uint64_t capacity) {
     RefuseChangeInsideCallback(kChangeStages);
     ReadLockGuard guard(*this);
+    RefuseFilterChannelEdit(stage);
     return stage->AddChannel(channelName, capacity);
 }
 

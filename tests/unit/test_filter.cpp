@@ -114,6 +114,16 @@ TEST(Filter, StageFiltersTheEEGChannelsAsOfflineAndFollowsTheSamplingRate) {
     feed(200);
     expectOffline(300, 200);
 
+    // The filter takes its input's channels by position: neither side's
+    // channels may change under it.
+    VOQ_ClearError();
+    VOQ_ProcessingStage_ClearChannels(added);
+    EXPECT_EQ(Error(), "cannot change the channels of ProcessingStage \"filter\": filter stage \"filter\" makes them");
+    VOQ_ProcessingStage_AddChannel(reinterpret_cast<VOQ_ProcessingStage>(fh->GetProcessingStageByIndex(0)), "extra", 10);
+    EXPECT_EQ(Error(), "cannot change the channels of ProcessingStage \"raw\": filter stage \"filter\" filters them");
+    VOQ_ClearError();
+    EXPECT_EQ(raw.channels.size(), 5u);
+
     // A device that reports a new rate: the stage starts again, designed for it.
     fh.Respond(33, voqtest::Concat({voqtest::Bytes{1, 1}, voqtest::U16(600u)}));
     feed(150);
