@@ -264,6 +264,9 @@ public:
     bool RenameSource(const std::string& from, const std::string& to);
     void UseNamingScheme(const std::string& scheme);
     std::string SourceNames(uint16_t flags) const;
+    // True when a source other than the references, triggers and other
+    // fixed ones has a name (a headset whose memory names its electrodes).
+    bool NamesKnown() const;
     const std::vector<Source*>& Sources() const { return sources; }
 
     // ----- Montage and references --------------------------------------------
@@ -581,6 +584,38 @@ private:
     void ResetPace();
     void DiscardDownTo(uint64_t keep);
     uint64_t SamplesFor(double seconds) const;
+    // AddSourceAliases for a list already split into its items.
+    bool AddSourceAliases(const std::string& list, const std::vector<std::string>& items);
+
+    // Channel specifications: a term is a source with a sign, an optional
+    // factor and an optional divisor ("-F3*2/3"); its weight is computed from
+    // the base in that order.
+    struct Term {
+        Source* source = nullptr;
+        bool negative = false;
+        bool scaled = false;
+        double factor = 1.0;
+        bool divided = false;
+        double divisor = 1.0;
+        double Weight(double base) const;
+    };
+    // The default reference's terms, parsed once for a whole montage (or the
+    // error that parsing it gave).
+    struct ParsedReference {
+        bool parsed = false;
+        bool failed = false;
+        std::string error;
+        std::vector<Term> terms;
+    };
+    // These three and FindSource report what is wrong in `error` and return
+    // false or nullptr, where the public calls throw it.
+    bool ParseTerm(const std::string& term, Term& parsed, std::string& error);
+    bool ParseTerms(std::string specification, std::vector<Term>& terms, std::string& error);
+    // ConstructChannel with the default reference parsed into `reference`
+    // when first needed (once for a whole montage).
+    Channel* ConstructChannel(const std::string& specification, bool autoSwap, ParsedReference& reference,
+                              std::string& error);
+    Source* FindSource(const std::string& name, bool mustMatch, std::string& error);
 
     // Reconnection.  linkState, reconnectSeconds, keepLink and the
     // restoration count are atomics; the rest of this group is guarded by

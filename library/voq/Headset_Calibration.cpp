@@ -85,7 +85,13 @@ void Headset::InterpretCalibrationMemory(const uint8_t* bytes) {
     }
     calibrationPagesReceived.clear();
 
-    for (const char* group : kStandardAliasGroups) AddSourceAliases(group);
+    // The groups split once, not on every interpretation.
+    static const std::vector<std::pair<std::string, std::vector<std::string>>> kGroups = [] {
+        std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+        for (const char* group : kStandardAliasGroups) groups.emplace_back(group, Split(group));
+        return groups;
+    }();
+    for (const auto& group : kGroups) AddSourceAliases(group.first, group.second);
 
     // The scheme with more votes; a tie goes to "10-20" (later in key order).
     std::string scheme;

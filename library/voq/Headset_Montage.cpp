@@ -22,51 +22,85 @@ bool ReadNumber(const std::string& text, double& value) { return String2Double(t
 
 }  // namespace
 
-Channel* Headset::ConstructChannel(std::string specification, bool autoSwap) {
-    ReadLockGuard guard(*this);
-    std::unique_ptr<Channel> channel(new Channel(std::string(), std::max<uint64_t>(SamplesFor(bufferDuration), 1)));
+// The specification parsers report a bad term or source in `error` rather
+// than throwing: a montage of many channels over a headset with ambiguous
+// names would otherwise throw once per channel.
+bool Headset::ParseTerm(const std::string& term, Term& parsed, std::string& error) {
+    auto bad = [&] {
+        error = BadTerm(term).what();
+        return false;
+    };
+    const std::vector<std::string> quotient = Split(term, "/");
+    if (quotient.empty() || quotient.size() > 2) return bad();
+    const std::vector<std::string> product = Split(quotient[0], "*");
+    if (product.empty() || product.size() > 2) return bad();
 
+    std::string sourceName = product[0];
+    Chomp(sourceName, "+");
+    parsed.negative = Chomp(sourceName, "-");
+    if (product.size() == 2) {
+        parsed.scaled = true;
+        if (!ReadNumber(product[1], parsed.factor)) return bad();
+    }
+    if (quotient.size() == 2) {
+        parsed.divided = true;
+        if (!ReadNumber(quotient[1], parsed.divisor) || parsed.divisor == 0.0) return bad();
+    }
+    parsed.source = FindSource(sourceName, true, error);
+    return parsed.source != nullptr;
+}
+
+double Headset::Term::Weight(double base) const {
+    double weight = negative ? -base : base;
+    if (scaled) weight *= factor;
+    if (divided) weight /= divisor;
+    return weight;
+}
+
+bool Headset::ParseTerms(std::string specification, std::vector<Term>& terms, std::string& error) {
     specification = Trim(specification);
-    double base = 1.0;
-    bool referenceAdded = false;
     while (!specification.empty()) {
         // A term runs up to the next sign after its first character.
         const size_t end = specification.find_first_of("+-", 1);
-        std::string term = Trim(specification.substr(0, end));
-        specification = (end == std::string::npos) ? std::string() : specification.substr(end);
-
-        const std::vector<std::string> quotient = Split(term, "/");
-        if (quotient.empty() || quotient.size() > 2) throw BadTerm(term);
-        const std::vector<std::string> product = Split(quotient[0], "*");
-        if (product.empty() || product.size() > 2) throw BadTerm(term);
-
-        std::string sourceName = product[0];
-        Chomp(sourceName, "+");
-        double weight = Chomp(sourceName, "-") ? -base : base;
-        if (product.size() == 2) {
-            double factor = 0.0;
-            if (!ReadNumber(product[1], factor)) throw BadTerm(term);
-            weight *= factor;
-        }
-        if (quotient.size() == 2) {
-            double divisor = 0.0;
-            if (!ReadNumber(quotient[1], divisor) || divisor == 0.0) throw BadTerm(term);
-            weight /= divisor;
-        }
-        channel->Add(MatchSource(sourceName, true), weight);
-
-        specification = Trim(specification);
-        if (specification.empty() && !referenceAdded && channel->sources.size() == 1 &&
-            channel->sources[0]->IsReferentialEEG()) {
-            // A single referential electrode: subtract the reference, scaled
-            // by the electrode's weight.
-            specification = Trim(chosenDefaultReference.empty() ? factoryReferenceName : chosenDefaultReference);
-            base = -weight;
-            referenceAdded = true;
-        }
+        terms.emplace_back();
+        if (!ParseTerm(Trim(specification.substr(0, end)), terms.back(), error)) return false;
+        specification = (end == std::string::npos) ? std::string() : Trim(specification.substr(end));
     }
+    return true;
+}
 
-    if (autoSwap && referenceAdded) {
+Channel* Headset::ConstructChannel(std::string specification, bool autoSwap) {
+    ParsedReference reference;
+    std::string error;
+    Channel* channel = ConstructChannel(specification, autoSwap, reference, error);
+    if (!channel) throw Error(error);
+    return channel;
+}
+
+Channel* Headset::ConstructChannel(const std::string& specification, bool autoSwap, ParsedReference& reference,
+                                   std::string& error) {
+    ReadLockGuard guard(*this);
+    std::unique_ptr<Channel> channel(new Channel(std::string(), std::max<uint64_t>(SamplesFor(bufferDuration), 1)));
+    std::vector<Term> terms;
+    if (!ParseTerms(specification, terms, error)) return nullptr;
+    for (const Term& term : terms) channel->Add(term.source, term.Weight(1.0));
+    if (channel->sources.size() != 1 || !channel->sources[0]->IsReferentialEEG()) return channel.release();
+
+    // A single referential electrode: subtract the reference, scaled by the
+    // electrode's weight.  (A montage of many channels parses it once.)
+    if (!reference.parsed) {
+        reference.failed = !ParseTerms(chosenDefaultReference.empty() ? factoryReferenceName : chosenDefaultReference,
+                                       reference.terms, reference.error);
+        reference.parsed = true;
+    }
+    if (reference.failed) {
+        error = reference.error;
+        return nullptr;
+    }
+    const double base = -channel->weights[0];
+    for (const Term& term : reference.terms) channel->Add(term.source, term.Weight(base));
+
+    if (autoSwap) {
         // Without a factory-reference source the channel stays as it is.
         Source* factoryReference = MatchSource(cmfLocation);
         if (factoryReference) channel->AutoSwap(factoryReference);
@@ -86,7 +120,7 @@ void Headset::ChooseChannels(const std::string& montageText, const std::string& 
         chosenMontage = text;
         return;
     }
-    const bool namesKnown = !Split(SourceNames(0x03), kMontageSeparators).empty();
+    const bool namesKnown = NamesKnown();
 
     if (Similar(reference, "FACTORY")) {
         chosenDefaultReference.clear();
@@ -111,12 +145,20 @@ void Headset::ChooseChannels(const std::string& montageText, const std::string& 
     }
 
     std::string errors;
+    auto fail = [&errors](const char* message) {
+        if (!errors.empty()) errors += "\n";
+        errors += message;
+    };
+    ParsedReference defaultReference;
     for (const std::string& item : items) {
         try {
-            AddChannelToMontage(ConstructChannel(item, autoSwap));
+            std::string error;
+            if (Channel* channel = ConstructChannel(item, autoSwap, defaultReference, error))
+                AddChannelToMontage(channel);
+            else
+                fail(error.c_str());
         } catch (const std::exception& e) {
-            if (!errors.empty()) errors += "\n";
-            errors += e.what();
+            fail(e.what());
         }
     }
     if (!errors.empty()) throw Error(errors);

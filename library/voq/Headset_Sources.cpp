@@ -31,52 +31,71 @@ double Headset::ImpedanceCMF() const {
 }
 
 Source* Headset::MatchSource(const std::string& name, bool mustMatch) {
+    std::string error;
+    Source* source = FindSource(name, mustMatch, error);
+    if (!source && !error.empty()) throw Error(error);
+    return source;
+}
+
+Source* Headset::FindSource(const std::string& name, bool mustMatch, std::string& error) {
+    auto fail = [&error](std::string message) -> Source* {
+        error = std::move(message);
+        return nullptr;
+    };
     const std::string trimmed = Trim(name);
     std::string key = Upper(trimmed);
 
     // Numbers, optionally after "CH" or "SRC", are one-based positions.  A
     // number too large for an int is still a number (and out of range): it
     // never wraps round to a small one and never falls through to names.
-    auto isNumber = [](const std::string& text) {
-        const std::string t = Trim(text);
-        return !t.empty() && t.find_first_not_of("0123456789") == std::string::npos;
+    // The key is trimmed: a number is digits from the first character after
+    // the prefix and its whitespace to the end.
+    auto numberAfter = [&key](size_t prefix) {
+        const size_t start = key.find_first_not_of(VOQ_WHITESPACE, prefix);
+        return start != std::string::npos && key.find_first_not_of("0123456789", start) == std::string::npos;
     };
-    if (key.size() >= 2 && key.compare(0, 2, "CH") == 0 && isNumber(key.substr(2))) {
-        key = key.substr(2);
-    } else if (key.size() >= 3 && key.compare(0, 3, "SRC") == 0 && isNumber(key.substr(3))) {
-        key = key.substr(3);
+    if (key.compare(0, 2, "CH") == 0 && numberAfter(2)) {
+        key = Trim(key.substr(2));
+    } else if (key.compare(0, 3, "SRC") == 0 && numberAfter(3)) {
+        key = Trim(key.substr(3));
     }
-    if (isNumber(key)) {
+    if (numberAfter(0)) {
         int number = 0;
         if (String2Integer(key, number) && number >= 1 && size_t(number) <= sources.size())
             return sources[size_t(number) - 1];
-        const std::string digits = Trim(key);
-        const size_t first = digits.find_first_not_of('0');
-        throw Error("Invalid source number " + (first == std::string::npos ? std::string("0") : digits.substr(first)) +
+        const size_t first = key.find_first_not_of('0');
+        return fail("Invalid source number " + (first == std::string::npos ? std::string("0") : key.substr(first)) +
                     " (use names, or numbers from 1 to " + std::to_string(sources.size()) + ").");
     }
 
     // Names first; aliases only when no name matches (so the second pass
     // need not compare the names again).  The key is trimmed and upper-cased
-    // once here, not again for every name and alias.
-    for (int pass = 0; pass < 2; ++pass) {
+    // once here, not again for every name and alias; the comparison, which
+    // rejects most sources, comes before the test of the source's kind.
+    bool ambiguous = false;
+    auto unique = [&](auto isKey) -> Source* {
         Source* candidate = nullptr;
         for (Source* source : sources) {
-            if (source->code == SourceID::NR || source->code == SourceID::NC) continue;
-            if (!(pass == 0 ? source->NameIsKey(key) : source->AliasIsKey(key))) continue;
-            if (candidate && candidate != source)
-                throw Error("The name \"" + trimmed + "\" matches more than one source.");
+            if (!isKey(*source) || source->code == SourceID::NR || source->code == SourceID::NC) continue;
+            if (candidate && candidate != source) {
+                ambiguous = true;
+                return nullptr;
+            }
             candidate = source;
         }
-        if (candidate) return candidate;
-    }
+        return candidate;
+    };
+    if (Source* byName = unique([&key](const Source& source) { return source.NameIsKey(key); })) return byName;
+    if (!ambiguous)
+        if (Source* byAlias = unique([&key](const Source& source) { return source.AliasIsKey(key); })) return byAlias;
+    if (ambiguous) return fail("The name \"" + trimmed + "\" matches more than one source.");
 
     if (!mustMatch) return nullptr;
-    if (Split(SourceNames(0x03), kListDelimiters).empty())
-        throw Error("Failed to match desired source \"" + trimmed +
+    if (!NamesKnown())
+        return fail("Failed to match desired source \"" + trimmed +
                     "\". Unfortunately, the flash memory of this headset contains no information about source IDs"
                     " - but you can still use numbers or strings like \"SRC01\" instead of names.");
-    throw Error("Failed to match desired source \"" + trimmed + "\" - known names are: \"" + SourceNames(0x13B) +
+    return fail("Failed to match desired source \"" + trimmed + "\" - known names are: \"" + SourceNames(0x13B) +
                 "\"");
 }
 
@@ -86,9 +105,10 @@ Source* Headset::MatchSource(SourceID::Code code) {
     return nullptr;
 }
 
-bool Headset::AddSourceAliases(const std::string& list) {
+bool Headset::AddSourceAliases(const std::string& list) { return AddSourceAliases(list, Split(list, kListDelimiters)); }
+
+bool Headset::AddSourceAliases(const std::string& list, const std::vector<std::string>& items) {
     ReadLockGuard guard(*this);
-    const std::vector<std::string> items = Split(list, kListDelimiters);
     Source* target = nullptr;
     for (const std::string& item : items) {
         Source* source = MatchSource(item, false);
@@ -133,6 +153,8 @@ void Headset::UseNamingScheme(const std::string& scheme) {
         throw Error("Unrecognized electrode naming scheme \"" + scheme + "\"");
     }
 }
+
+bool Headset::NamesKnown() const { return SourceNames(0x03).find_first_not_of(VOQ_WHITESPACE) != std::string::npos; }
 
 std::string Headset::SourceNames(uint16_t flags) const {
     std::string out;

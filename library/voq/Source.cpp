@@ -51,12 +51,6 @@ bool Source::NameMatches(const std::string& requested, bool includeAliases) cons
 
 bool Source::AliasMatches(const std::string& requested) const { return AliasIsKey(Upper(Trim(requested))); }
 
-bool Source::AliasIsKey(const std::string& key) const {
-    for (const std::string& alias : aliases)
-        if (SimilarToKey(key, alias)) return true;
-    return false;
-}
-
 void Source::ComputeImpedance(double eegCos, double eegSin, double cmfCos, double cmfSin) {
     // Only the reading thread writes these buffers, and whoever else flushes
     // or reallocates them holds the headset's read lock: no entry protocol.

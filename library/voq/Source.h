@@ -44,7 +44,11 @@ public:
     // The same for a key that is already trimmed and upper-cased (a look-up
     // that compares one key with every source).
     bool NameIsKey(const std::string& key) const { return SimilarToKey(key, name); }
-    bool AliasIsKey(const std::string& key) const;
+    bool AliasIsKey(const std::string& key) const {
+        for (const std::string& alias : aliases)
+            if (SimilarToKey(key, alias)) return true;
+        return false;
+    }
     void SetRawSignal(double raw) {
         rawSignal = raw;
         signal = (raw - rawOffset) * gain;

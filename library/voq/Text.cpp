@@ -60,6 +60,15 @@ void TrimInPlace(const char*& begin, const char*& end) {
 
 }  // namespace
 
+std::string Trim(std::string s) {
+    const char *begin = s.data(), *end = begin + s.size();
+    TrimInPlace(begin, end);
+    const size_t lead = size_t(begin - s.data());
+    s.erase(size_t(end - s.data()));
+    s.erase(0, lead);
+    return s;
+}
+
 // Compared in place: name matching calls this for every source and alias of
 // every term, so it makes no copies.
 bool Similar(const std::string& a, const std::string& b) {
@@ -76,11 +85,24 @@ bool Similar(const std::string& a, const std::string& b) {
 }
 
 bool SimilarToKey(const std::string& key, const std::string& text) {
+    // Trimming only shortens, and a text as long as the key holds no
+    // whitespace at its ends when it matches (the key has none).
+    if (text.size() < key.size()) return false;
     const char *begin = text.data(), *end = begin + text.size();
-    TrimInPlace(begin, end);
-    if (size_t(end - begin) != key.size()) return false;
+    if (text.size() != key.size()) {
+        // Longer: only whitespace at an end can make it the key's length.
+        if (!kWhitespace.is[static_cast<unsigned char>(begin[0])] &&
+            !kWhitespace.is[static_cast<unsigned char>(end[-1])])
+            return false;
+        TrimInPlace(begin, end);
+        if (size_t(end - begin) != key.size()) return false;
+    }
     for (const char* k = key.data(); begin != end; ++begin, ++k) {
-        if (*k != *begin && static_cast<unsigned char>(*k) != std::toupper(static_cast<unsigned char>(*begin)))
+        if (*k == *begin) continue;
+        // Upper-casing changes only letters: lower-case ASCII, or a byte
+        // above ASCII in a locale that has such letters.
+        const unsigned char c = static_cast<unsigned char>(*begin);
+        if (!((c >= 'a' && c <= 'z') || c >= 0x80) || static_cast<unsigned char>(*k) != std::toupper(c))
             return false;
     }
     return true;
@@ -105,7 +127,7 @@ bool Chomp(std::string& s, const std::string& prefix) {
 // costs one copy per word): a rest of delimiters only gives one empty word.
 std::vector<std::string> Split(std::string s, const std::string& delimiters) {
     std::vector<std::string> items;
-    s = Trim(std::move(s), VOQ_WHITESPACE);
+    s = Trim(std::move(s));
     size_t position = 0;
     while (position < s.size()) {
         const size_t start = s.find_first_not_of(delimiters, position);
@@ -129,7 +151,7 @@ std::string Join(const std::string& separator, const std::vector<std::string>& i
 }
 
 bool String2Integer(std::string s, int& out) {
-    s = Trim(s, VOQ_WHITESPACE);
+    s = Trim(std::move(s));
     if (s.empty()) return false;
     for (unsigned char c : s)
         if (!std::isdigit(c)) return false;
@@ -142,7 +164,7 @@ bool String2Integer(std::string s, int& out) {
 }
 
 bool String2Double(std::string s, double& out) {
-    s = Trim(s, VOQ_WHITESPACE);
+    s = Trim(std::move(s));
     if (s.empty()) return false;
     char* end = nullptr;
     out = std::strtod(s.c_str(), &end);

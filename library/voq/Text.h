@@ -14,12 +14,15 @@ std::string Upper(std::string s);
 std::string Lower(std::string s);
 std::string TrimLeft(std::string s, const std::string& set = VOQ_WHITESPACE);
 std::string TrimRight(std::string s, const std::string& set = VOQ_WHITESPACE);
-std::string Trim(std::string s, const std::string& set = VOQ_WHITESPACE);
+std::string Trim(std::string s, const std::string& set);
+// Trim(s, VOQ_WHITESPACE), in place (names and terms are trimmed on every
+// look-up).
+std::string Trim(std::string s);
 // Equal after upper-casing and trimming the whitespace set.
 bool Similar(const std::string& a, const std::string& b);
 // Similar(key, text) for a `key` that is already trimmed and upper-cased (a
 // look-up key compared with many names): only `text` is trimmed and
-// upper-cased, in place.
+// upper-cased, in place, and a text too short to match is not looked at.
 bool SimilarToKey(const std::string& key, const std::string& text);
 // Takes the first word off `s` (leading delimiters skipped first).
 std::string ChompWord(std::string& s, const std::string& delimiters = VOQ_WHITESPACE);

@@ -147,6 +147,15 @@ TEST_F(Montage, ChoosingChannels) {
     // The failed choice recorded nothing: an empty choice gives the factory montage.
     h.ChooseChannels("", "", false);
     EXPECT_EQ(h.MontageString(true), kFactoryMontage);
+
+    // A reference that names no source any more fails each referential
+    // channel with its message, however many share it.
+    h.RenameSource("Pz", "Q1");
+    const std::string lost = ErrorOf([&] { h.ChooseChannels("Fz TRG Cz", "", false); });
+    const std::string line = lost.substr(0, lost.find('\n'));
+    EXPECT_EQ(line.substr(0, 35), "Failed to match desired source \"Pz\"");
+    EXPECT_EQ(lost, line + "\n" + line);
+    EXPECT_EQ(h.MontageString(true), "TRG");
 }
 
 TEST_F(Montage, FactoryMontageAndTraditionalReference) {
