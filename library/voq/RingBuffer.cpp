@@ -23,16 +23,19 @@ void RingBuffer::Allocate(uint64_t newCapacity) {
 }
 
 void RingBuffer::Clear() {
+    // Nobody reads or writes a buffer while it is cleared (its storage goes):
+    // the owner's lock orders these stores, so they need no fences of their
+    // own (a source's five buffers are cleared on every calibration read).
     delete[] data;
     data = nullptr;
     sum = 0.0;
     capacity = 0;
     writeIndex = 0;
     readIndex = 0;
-    buffered = 0;
-    overflowed = 0;
-    writing = false;
-    reading = false;
+    buffered.store(0, std::memory_order_relaxed);
+    overflowed.store(0, std::memory_order_relaxed);
+    writing.store(false, std::memory_order_relaxed);
+    reading.store(false, std::memory_order_relaxed);
 }
 
 // The writer's wait, out of line (the entry protocol is in the header).
