@@ -1,8 +1,8 @@
 // Calibration-memory dump files: the input is written to a file and read
 // with format detection and with each format given ("DEC", " hex ", "bin\n").
 // Every image that is read is interpreted (sources, aliases, naming scheme),
-// given the factory montage and the traditional reference, dumped in each
-// format and read back: the round trip must reproduce the image exactly.
+// given the factory montage and the traditional reference, dumped in one of
+// the formats and read back: the round trip must reproduce the image exactly.
 // The first 128 bytes are also interpreted directly from a heap block of
 // exactly 128 bytes.
 #include <unistd.h>
@@ -43,15 +43,21 @@ void UseImage(VOQ::Headset& headset, const std::string& scratch) {
     headset.SourceNames(0x1FF);
     headset.InfoString();
 
+    // The round trip goes through one format, chosen by the image's bytes:
+    // dumping and reading back do the same for every image but for the
+    // values, so each format is checked on a third of the images (most
+    // inputs bring a new one), at a third of the cost of all three.
     voqfuzz::Image image;
     std::memcpy(image.data(), headset.CalibrationMemory(), image.size());
-    for (const char* format : {"DEC", "HEX", "BIN"}) {
-        headset.DumpCalibrationMemoryToFile(scratch, format);
-        if (!Try([&] { headset.ReadCalibrationMemoryFromFile(scratch, ""); }) ||
-            std::memcmp(image.data(), headset.CalibrationMemory(), image.size()) != 0) {
-            std::fprintf(stderr, "calibration memory dumped as %s did not read back the same\n", format);
-            std::abort();
-        }
+    unsigned sum = 0;
+    for (uint8_t byte : image) sum += byte;
+    const char* const formats[3] = {"DEC", "HEX", "BIN"};
+    const char* format = formats[sum % 3];
+    headset.DumpCalibrationMemoryToFile(scratch, format);
+    if (!Try([&] { headset.ReadCalibrationMemoryFromFile(scratch, ""); }) ||
+        std::memcmp(image.data(), headset.CalibrationMemory(), image.size()) != 0) {
+        std::fprintf(stderr, "calibration memory dumped as %s did not read back the same\n", format);
+        std::abort();
     }
 }
 
