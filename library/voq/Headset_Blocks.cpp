@@ -242,9 +242,16 @@ bool Headset::Resynchronize() {
             pendingInput.pop_front();
             continue;
         }
+        // The terminator first, in place: most false starts fail there.
+        const size_t terminator = length - BlockLayout::kTerminatorSize;
+        const uint8_t ends[2] = {pendingInput[terminator], pendingInput[terminator + 1]};
+        if (!IsTerminator(ends)) {
+            pendingInput.pop_front();
+            continue;
+        }
         uint8_t candidate[kMaximumBlockSize];
         std::copy(pendingInput.begin(), pendingInput.begin() + long(length), candidate);
-        if (IsTerminator(candidate + length - BlockLayout::kTerminatorSize) && ChecksOut(candidate, length)) {
+        if (ChecksOut(candidate, length)) {
             resynchronizationNeeded = false;
             return true;
         }

@@ -169,7 +169,10 @@ size_t SerialPort::Receive(void* buffer, size_t count, double timeout) {
     if (descriptor == 0 && !fakeData) return 0;
     uint8_t* out = static_cast<uint8_t*>(buffer);
     size_t received = 0;
-    double deadline = PrecisionTime() + timeout;
+    // The clock is read only once a read comes back short (most calls are
+    // served at once: resynchronisation takes a byte at a time).
+    double deadline = 0.0;
+    bool timing = false;
     // A device that reports input which a read then does not deliver would
     // keep a waiting loop busy: after such a pass the loop pauses 1 ms
     // instead.  (A device that has gone away throws LinkError.)
@@ -194,11 +197,12 @@ size_t SerialPort::Receive(void* buffer, size_t count, double timeout) {
             if (obtained == 0) break;
             continue;
         }
-        if (obtained > 0) {
-            if (timeout > 0) deadline = PrecisionTime() + timeout;
-            continue;
-        }
         const double now = PrecisionTime();
+        if (obtained > 0 || !timing) {
+            deadline = now + timeout;
+            timing = true;
+        }
+        if (obtained > 0) continue;
         if (timeout > 0 && now > deadline) break;
         // Nothing there: wait for the device to have input (so that bytes
         // are taken as soon as they arrive, and an idle line costs no
