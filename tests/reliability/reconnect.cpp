@@ -319,8 +319,10 @@ TEST_F(Reconnect, ASilentHeadsetIsLostTooAndGivenUpAfterTheTimeSet) {
     VOQ_Headset_StopBackgroundAcquisition(handle);
     sim->LoseLink(true);
     sim->RestoreLink();
-    std::thread loss([this] {
-        sim->WaitForCommands(sim->CommandCount() + 12, 10.0);
+    // Counted from here, not from whenever the thread gets to run.
+    const auto commands = sim->CommandCount();
+    std::thread loss([this, commands] {
+        sim->WaitForCommands(commands + 4, 10.0);
         sim->LoseLink(true);
     });
     const double c0 = VOQ::PrecisionTime();
