@@ -3,8 +3,9 @@
 #include <sched.h>
 
 #include <cmath>
-#include <cstring>
+#include <cstdlib>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "voq/Error.h"
@@ -17,8 +18,10 @@ void RingBuffer::Allocate(uint64_t newCapacity) {
     // On 32-bit systems a 64-bit capacity may not fit the address space.
     if (newCapacity > std::numeric_limits<size_t>::max() / sizeof(double))
         throw Error("cannot allocate a buffer of " + std::to_string(newCapacity) + " samples");
-    data = new double[size_t(newCapacity)];
-    std::memset(data, 0, size_t(newCapacity) * sizeof(double));
+    // Zeroed by the allocator: a large buffer comes as fresh pages, which
+    // cost nothing until they are written.
+    data = static_cast<double*>(std::calloc(size_t(newCapacity), sizeof(double)));
+    if (!data) throw std::bad_alloc();
     capacity = newCapacity;
 }
 
@@ -26,7 +29,7 @@ void RingBuffer::Clear() {
     // Nobody reads or writes a buffer while it is cleared (its storage goes):
     // the owner's lock orders these stores, so they need no fences of their
     // own (a source's five buffers are cleared on every calibration read).
-    delete[] data;
+    std::free(data);
     data = nullptr;
     sum = 0.0;
     capacity = 0;
