@@ -13,6 +13,8 @@
 //   bit 4  filter mode 0 (no trigger delay)
 // Then the same bytes are taken as a run of packets and each packet is handed
 // to the processors in a heap block of exactly its size.
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -82,9 +84,14 @@ void ProcessPackets(VOQ::Headset& headset, const uint8_t* data, size_t size) {
 
 // Every input's new headset converts the headset's clock to calendar time,
 // and the C library looks at /etc/localtime again for each conversion
-// unless TZ names the zone (which is the same zone).
+// unless TZ names the zone (which is the same zone).  An input that sets a
+// high accelerometer rate allocates megabytes of queues: the allocator keeps
+// such memory for the next input instead of returning it to the system and
+// taking the page faults again.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("TZ", ":/etc/localtime", 0);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     return 0;
 }
 
